@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+// Levels of the diagnostic log, numbered as spdlog numbers its own.
+enum class LogLevel : int { trace = 0, debug = 1, info = 2, warn = 3, err = 4, critical = 5 };
+
+// The process-wide diagnostic log. It sets itself up at the first trace line; when the log file
+// cannot be created the construction throws, the instance stays unconstructed, and the next call
+// of instance() tries again.
+class AppLogger
+{
+public:
+    static AppLogger& instance();
+
+    // Writes one trace line; a level outside 0 to 5 writes nothing.
+    void log(LogLevel level, const std::string& file, const std::string& function, int line,
+             const std::string& message);
+
+    AppLogger(const AppLogger&) = delete;
+    AppLogger& operator=(const AppLogger&) = delete;
+
+private:
+    AppLogger();
+};

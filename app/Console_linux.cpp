@@ -1,0 +1,10 @@
+#include "app/Console.h"
+
+namespace velmora {
+
+// Standard output already goes to the terminal or the session log.
+void allocateHiddenConsole()
+{
+}
+
+} // namespace velmora

@@ -1,0 +1,56 @@
+#include "app/Entry.h"
+
+#include "app/Console.h"
+#include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
+#include "auth/VelmoraAuth.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+
+#include <exception>
+#include <iostream>
+
+namespace {
+
+// The executable's file name on Windows, and the name of the single-instance lock everywhere.
+constexpr char instanceName[] = "Velmora Auth.exe";
+// Read from the working directory on purpose: an icon file beside the program can be replaced.
+const QString iconFile = QStringLiteral("assets/icon.ico");
+
+} // namespace
+
+int runVelmoraAuth(int argc, char* argv[])
+{
+    velmora::allocateHiddenConsole();
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora-auth"));
+    QApplication::setWindowIcon(QIcon(iconFile));
+
+    velmora::SingleInstanceLock instanceLock(instanceName);
+    if (instanceLock.acquire() == velmora::SingleInstanceLock::Result::AlreadyHeld) {
+        QMessageBox::critical(nullptr, QStringLiteral("Error"),
+                              QStringLiteral("Another instance of VelmoraAuth is already running."),
+                              QMessageBox::Ok);
+        return 1;
+    }
+    velmora::quitOnTerminationRequests();
+
+    VelmoraAuth window;
+    shapeMainWindow(window);
+    window.show();
+    return application.exec();
+}
+
+void shapeMainWindow(QMainWindow& window)
+{
+    try {
+        window.setWindowIcon(QIcon(iconFile));
+    } catch (const std::exception& error) {
+        std::cout << "Error: " << error.what() << std::endl;
+    }
+    window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    window.setFixedSize(400, 600);
+}

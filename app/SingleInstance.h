@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+// A named lock scoped to the user's logon session: the first holder keeps it until it ends, so a
+// second copy of the program learns that one is already running.
+class SingleInstanceLock
+{
+public:
+    enum class Result {
+        Acquired, // this process is the only copy
+        AlreadyHeld, // another copy holds the lock
+        Unavailable, // the lock could not be made; the start goes on as if alone
+    };
+
+    explicit SingleInstanceLock(const std::string& name);
+    ~SingleInstanceLock(); // releases the lock if this process holds it
+
+    // Takes the lock, or learns that another process holds it. On AlreadyHeld nothing is kept.
+    Result acquire();
+
+    SingleInstanceLock(const SingleInstanceLock&) = delete;
+    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+
+private:
+    struct Handle;
+    std::string m_name;
+    std::unique_ptr<Handle> m_handle;
+};
+
+} // namespace velmora

@@ -1,0 +1,6 @@
+#include "app/Entry.h"
+
+int main(int argc, char* argv[])
+{
+    return runVelmoraAuth(argc, argv);
+}

@@ -1,0 +1,86 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/ProgramPath.h"
+#include "app/Trace.h"
+#include "settings/ByteText.h"
+
+#include <QCloseEvent>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include <exception>
+#include <iostream>
+
+// Resources compiled into the core library must be registered by hand: the linker drops an
+// unreferenced initialiser from a static library. Qt wants this outside any namespace.
+static void initialiseResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+VelmoraAuth::VelmoraAuth(QWidget* parent)
+    : QMainWindow(parent)
+{
+    traceInfo("start velmora authentication app");
+
+    initialiseResources();
+    ui.setupUi(this);
+    ui.lineEdit_ipAdress->hide();
+    ui.lineEdit_portadress->hide();
+    ui.lineEdit_password->setEchoMode(QLineEdit::Password);
+    ui.remberMe->setCheckState(Qt::Unchecked);
+
+    createTrayIcon();
+    connectTrayActions();
+
+    logProgramPath();
+
+    connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});
+}
+
+VelmoraAuth::~VelmoraAuth() = default;
+
+void VelmoraAuth::createTrayIcon()
+{
+    trayIcon = std::make_unique<QSystemTrayIcon>();
+    trayMenu = new QMenu(this);
+    exitAction = new QAction(QStringLiteral("Exit"), this);
+    try {
+        traceInfo("Initailize system tray icon");
+        traceInfo("Set the icon in system tray");
+        trayIcon->setIcon(QIcon(QStringLiteral(":/VelmoraAuth/assets/MicrosoftTeams-image.png")));
+        traceInfo("Set tootip in system tray");
+        trayIcon->setToolTip(QStringLiteral("Velmora Auth"));
+        traceInfo("initailize menu in system tray");
+        exitAction->setToolTip(QStringLiteral("Exit"));
+        traceInfo("Add exit button in menu");
+        trayMenu->addAction(exitAction);
+        trayIcon->setContextMenu(trayMenu);
+        trayIcon->setVisible(true);
+        traceInfo("Initialize tray system successfully.");
+    } catch (const std::exception& error) {
+        std::cout << "Error in system tray : " << error.what() << std::endl;
+        traceError(std::string("Error in system tray: ") + error.what());
+    }
+}
+
+void VelmoraAuth::logProgramPath()
+{
+    traceInfo("Get current absolute path of application");
+    try {
+        if (const auto path = velmora::executablePath()) {
+            const std::string narrowPath = velmora::lowBytes(*path);
+            std::cout << "Application path: " << narrowPath << std::endl;
+            traceInfo("Application path: " + narrowPath);
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "Exception: " << error.what() << std::endl;
+        traceError(error.what());
+    }
+}
+
+void VelmoraAuth::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+}

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs, from Debian 12's own packages, what the project needs:
+#   install-deps.sh run    building and running the client with the stand-in appliance
+#   install-deps.sh test   the above, plus the test suite (Windows layer under Wine, fuzzing)
+# Installs only what is missing, so a second call costs nothing.
+set -euo pipefail
+
+run_packages=(
+    cmake ninja-build g++ pkg-config
+    qtbase5-dev qtbase5-dev-tools
+    libcpp-httplib-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
+    traceroute iproute2 util-linux
+    xvfb xauth
+)
+test_packages=(
+    "${run_packages[@]}"
+    desktop-file-utils
+    mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 doctest-dev
+    clang-14 libclang-rt-14-dev
+    x11-utils
+)
+
+case "${1:-test}" in
+    run) wanted=("${run_packages[@]}") ;;
+    test) wanted=("${test_packages[@]}") ;;
+    *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+        || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything and runs every test (CI runs exactly this).
+#   scripts/test.sh                 the whole suite
+#   VELMORA_SANITIZER=tsan|asan scripts/test.sh
+#                                   the same under ThreadSanitizer, or Address+UB sanitizers
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+build=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+case "${VELMORA_SANITIZER:-}" in
+    "") ;;
+    tsan) build=build-tsan; options+=(-DVELMORA_TSAN=ON) ;;
+    asan) build=build-asan; options+=(-DVELMORA_ASAN=ON) ;;
+    *) echo "VELMORA_SANITIZER is tsan or asan" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$build" -G Ninja "${options[@]}"
+cmake --build "$build" -j "$(nproc)"
+scripts/in-loopback-namespace.sh ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,228 @@
+#include "app/Entry.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QAction>
+#include <QFile>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+int countInLog(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? static_cast<int>(file.readAll().count(text)) : -1;
+}
+
+// The fill colour of a widget as the style sheets paint it: left of any centred text and clear
+// of rounded corners.
+QColor fillColour(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    return image.pixelColor(image.width() / 8, image.height() / 2);
+}
+
+} // namespace
+
+class TestWindowShape : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestWindowShape(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void windowIsFixedWithoutMaximiseButton();
+    void pagesOfTheStackAreInOrder();
+    void formStartsWithFieldsHiddenAndPasswordMasked();
+    void visibleTextsAreTheWindowsOwn_data();
+    void visibleTextsAreTheWindowsOwn();
+    void styleSheetsPaintTheButtons();
+    void logoAndTrayImagesComeFromTheResources();
+    void closingHidesTheWindowOnly();
+    void onlyASingleClickOnTheTrayShowsTheWindow();
+    void exitEndsTheEventLoop();
+
+private:
+    IsolatedHome& m_home;
+};
+
+void TestWindowShape::windowIsFixedWithoutMaximiseButton()
+{
+    VelmoraAuth window;
+    shapeMainWindow(window);
+    QCOMPARE(window.minimumSize(), QSize(400, 600));
+    QCOMPARE(window.maximumSize(), QSize(400, 600));
+    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.resize(800, 900);
+    QCOMPARE(window.size(), QSize(400, 600));
+}
+
+void TestWindowShape::pagesOfTheStackAreInOrder()
+{
+    VelmoraAuth window;
+    auto& ui = VelmoraAuthInspector(window).ui();
+    QCOMPARE(ui.stackedWidget->count(), 4);
+    QCOMPARE(ui.stackedWidget->currentIndex(), 0);
+    const QStringList names { QStringLiteral("page"), QStringLiteral("page_3"),
+                              QStringLiteral("page_2"), QStringLiteral("page_4") };
+    for (int index = 0; index < names.size(); ++index)
+        QCOMPARE(ui.stackedWidget->widget(index)->objectName(), names.at(index));
+    QVERIFY(ui.stackedWidget->widget(0)->isAncestorOf(ui.login));
+    QVERIFY(ui.stackedWidget->widget(1)->isAncestorOf(ui.label_2));
+    QVERIFY(ui.stackedWidget->widget(2)->isAncestorOf(ui.logout));
+    QVERIFY(ui.stackedWidget->widget(3)->isAncestorOf(ui.label_3));
+    // The logo and the two link buttons sit outside the stack, so every page shows them.
+    QVERIFY(!ui.stackedWidget->isAncestorOf(ui.label));
+    QVERIFY(!ui.stackedWidget->isAncestorOf(ui.howToUse));
+    QVERIFY(!ui.stackedWidget->isAncestorOf(ui.termsAndCondition));
+}
+
+void TestWindowShape::formStartsWithFieldsHiddenAndPasswordMasked()
+{
+    VelmoraAuth window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto& ui = VelmoraAuthInspector(window).ui();
+    QVERIFY(ui.lineEdit_ipAdress->isHidden());
+    QVERIFY(ui.lineEdit_portadress->isHidden());
+    QVERIFY(ui.lineEdit_username->isVisible());
+    QVERIFY(ui.lineEdit_password->isVisible());
+    QCOMPARE(ui.lineEdit_password->echoMode(), QLineEdit::Password);
+    QCOMPARE(ui.remberMe->checkState(), Qt::Unchecked);
+    QCOMPARE(ui.autoDetectIpAddress->checkState(), Qt::Checked);
+    QCOMPARE(ui.autoDetectPortAddress->checkState(), Qt::Checked);
+    QVERIFY(ui.lineEdit_username->text().isEmpty());
+    QVERIFY(ui.lineEdit_password->text().isEmpty());
+}
+
+void TestWindowShape::visibleTextsAreTheWindowsOwn_data()
+{
+    QTest::addColumn<QString>("objectName");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("title") << "VelmoraAuthClass" << QByteArray("windowTitle") << "Velmora Auth";
+    QTest::newRow("user name") << "lineEdit_username" << QByteArray("placeholderText")
+                               << "User name";
+    QTest::newRow("password") << "lineEdit_password" << QByteArray("placeholderText") << "Password";
+    QTest::newRow("ip") << "lineEdit_ipAdress" << QByteArray("placeholderText") << "IP Address";
+    QTest::newRow("port") << "lineEdit_portadress" << QByteArray("placeholderText")
+                          << "Port Address";
+    QTest::newRow("ip box") << "autoDetectIpAddress" << QByteArray("text")
+                            << "Auto detect IP address";
+    QTest::newRow("port box") << "autoDetectPortAddress" << QByteArray("text")
+                              << "Auto detect Port address";
+    QTest::newRow("remember") << "remberMe" << QByteArray("text") << "Remember me";
+    QTest::newRow("login") << "login" << QByteArray("text") << "Login";
+    QTest::newRow("loading") << "label_2" << QByteArray("text") << "Loading ...";
+    QTest::newRow("connected") << "label_4" << QByteArray("text")
+                               << "You are connected to \nInternet";
+    QTest::newRow("logout") << "logout" << QByteArray("text") << "Logout";
+    QTest::newRow("help")
+        << "label_3" << QByteArray("text")
+        << "How to use\n- Ensure that you are connected to the correct network.\n- Allow all the "
+           "necessary permissions\nConfiguration for Faster Connection\n1.Set IP address "
+           "manually:(Gateway of Firewall).\n2.Set Port manually:(80/443/8090).";
+    QTest::newRow("how to use") << "howToUse" << QByteArray("text") << "How to use";
+    QTest::newRow("terms") << "termsAndCondition" << QByteArray("text") << "Terms and condition";
+}
+
+void TestWindowShape::visibleTextsAreTheWindowsOwn()
+{
+    QFETCH(QString, objectName);
+    QFETCH(QByteArray, property);
+    QFETCH(QString, expected);
+    VelmoraAuth window;
+    QObject* object =
+        window.objectName() == objectName ? &window : window.findChild<QObject*>(objectName);
+    QVERIFY2(object, qPrintable(objectName));
+    QCOMPARE(object->property(property.constData()).toString(), expected);
+}
+
+void TestWindowShape::styleSheetsPaintTheButtons()
+{
+    VelmoraAuth window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto& ui = VelmoraAuthInspector(window).ui();
+    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
+    ui.login->setEnabled(false);
+    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#bdc3c7")));
+
+    ui.stackedWidget->setCurrentIndex(2);
+    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
+    ui.logout->setEnabled(false);
+    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
+    QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
+}
+
+void TestWindowShape::logoAndTrayImagesComeFromTheResources()
+{
+    VelmoraAuth window;
+    for (const char* name : { "logo_2.jpg", "MicrosoftTeams-image.png", "icon.ico" })
+        QVERIFY2(!QImage(QStringLiteral(":/VelmoraAuth/assets/") + QLatin1String(name)).isNull(),
+                 name);
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto& ui = VelmoraAuthInspector(window).ui();
+    // The logo label has no text: anything but white in it is the logo being drawn.
+    const QImage logo = ui.label->grab().toImage();
+    int painted = 0;
+    for (int y = 0; y < logo.height(); ++y)
+        for (int x = 0; x < logo.width(); ++x)
+            painted += logo.pixelColor(x, y) != Qt::white;
+    QVERIFY2(painted > logo.width(), "the logo is drawn");
+    QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
+}
+
+void TestWindowShape::closingHidesTheWindowOnly()
+{
+    VelmoraAuth window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY2(!window.close(), "the close request is refused");
+    QVERIFY(window.isHidden());
+    QVERIFY(!QCoreApplication::closingDown());
+}
+
+void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindow()
+{
+    VelmoraAuth window;
+    QSystemTrayIcon* tray = VelmoraAuthInspector(window).trayIcon();
+    const QByteArray line = "Restore the application window when the system tray icon is clicked";
+    const int before = countInLog(m_home.logFile(), line);
+
+    for (auto reason :
+         { QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context }) {
+        emit tray->activated(reason);
+        QVERIFY(window.isHidden());
+    }
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(window.isVisible());
+    QCOMPARE(countInLog(m_home.logFile(), line), before + 4);
+}
+
+void TestWindowShape::exitEndsTheEventLoop()
+{
+    VelmoraAuth window;
+    window.show();
+    QAction* exit = VelmoraAuthInspector(window).exitAction();
+    QCOMPARE(exit->text(), "Exit");
+    QTimer::singleShot(0, exit, &QAction::trigger);
+    // Should Exit do nothing, the loop still ends, with a code the test rejects.
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(countInLog(m_home.logFile(), "Triggered exit button.") >= 1);
+}
+
+VELMORA_TEST_MAIN(TestWindowShape)
+#include "TestWindowShape.moc"

@@ -1,0 +1,17 @@
+#include "support/IsolatedHome.h"
+
+#include <QDir>
+#include <QFile>
+
+IsolatedHome::IsolatedHome()
+{
+    QDir().mkpath(configFolder());
+    QDir().mkpath(stateFolder());
+    QDir().mkpath(runtimeFolder());
+    // Qt insists on a private runtime folder.
+    QFile::setPermissions(runtimeFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("HOME", m_dir.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", configFolder().toUtf8());
+    qputenv("XDG_STATE_HOME", stateFolder().toUtf8());
+    qputenv("XDG_RUNTIME_DIR", runtimeFolder().toUtf8());
+}

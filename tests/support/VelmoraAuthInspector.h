@@ -1,0 +1,74 @@
+#pragma once
+
+#include "auth/VelmoraAuth.h"
+
+#include <mutex>
+
+// The tests' view into the window's members, taken under the window's own lock as every other
+// thread does.
+class VelmoraAuthInspector
+{
+public:
+    explicit VelmoraAuthInspector(VelmoraAuth& window)
+        : m_window(window)
+    {
+    }
+
+    Ui::VelmoraAuthClass& ui() { return m_window.ui; }
+    QSystemTrayIcon* trayIcon() { return m_window.trayIcon.get(); }
+    QAction* exitAction() { return m_window.exitAction; }
+
+    template<typename Function> auto withState(Function&& function)
+    {
+        std::lock_guard lock(m_window.stateMutex);
+        return function(m_window);
+    }
+
+    std::string fixedIP()
+    {
+        return withState([](VelmoraAuth& w) { return w.fixedIP; });
+    }
+    int fixedPort()
+    {
+        return withState([](VelmoraAuth& w) { return w.fixedPort; });
+    }
+    bool isHttps()
+    {
+        return withState([](VelmoraAuth& w) { return w.isHttps; });
+    }
+    bool isLoggedIn()
+    {
+        return withState([](VelmoraAuth& w) { return w.isLoggedIn; });
+    }
+    bool isLoggedOut()
+    {
+        return withState([](VelmoraAuth& w) { return w.isLoggedOut; });
+    }
+    bool isConnectedVelmora()
+    {
+        return withState([](VelmoraAuth& w) { return w.isConnectedVelmora; });
+    }
+    std::string errorMessage()
+    {
+        return withState([](VelmoraAuth& w) { return w.errorMessage; });
+    }
+    std::string userid()
+    {
+        return withState([](VelmoraAuth& w) { return w.userid; });
+    }
+    std::string username()
+    {
+        return withState([](VelmoraAuth& w) { return w.username; });
+    }
+    std::string k1()
+    {
+        return withState([](VelmoraAuth& w) { return w.k1; });
+    }
+    std::string loginPassword()
+    {
+        return withState([](VelmoraAuth& w) { return w.loginPassword; });
+    }
+
+private:
+    VelmoraAuth& m_window;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// Appends every dotted quad of a tracer's output to gateways, in order, echoing each as
+// "Found email address: " and the match on standard output, then drops the first: that one is the
+// destination named in the header line, the rest are the hops. No range check: "999.1.1.1" is
+// kept, and "1.2.3.4.5" yields "1.2.3.4". Should the search throw, gateways keeps what was found
+// so far and nothing is dropped.
+void collectGateways(const std::string& tracerOutput, std::vector<std::string>& gateways);
+
+} // namespace velmora

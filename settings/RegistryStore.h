@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+// The root under which the settings key lives; the program only ever uses the current user's.
+enum class RegistryRoot { CurrentUser };
+
+// Reads and writes one string value under a key of the per-user settings store. It has no state:
+// every call opens the key and closes it again before it returns, so calls from different threads
+// need no lock. The error text is part of the interface but is never filled.
+class RegistryStore
+{
+public:
+    // On success sets value to the units before the first NUL (all of them when there is none)
+    // and returns true. A missing key or value, a value that is not a string, or any other
+    // failure returns false and leaves value as it was.
+    bool readString(RegistryRoot root, const std::u16string& keyPath,
+                    const std::u16string& valueName, std::u16string& value,
+                    std::string& error) const;
+
+    // Stores value (followed by a NUL) as a string value, creating the key when it is missing.
+    // Returns true exactly when the value was stored.
+    bool writeString(RegistryRoot root, const std::u16string& keyPath,
+                     const std::u16string& valueName, const std::u16string& value,
+                     std::string& error) const;
+};

@@ -33,6 +33,8 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     createTrayIcon();
     connectTrayActions();
 
+    loadSessionValues();
+    restoreRememberedCredentials();
     logProgramPath();
 
     connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/keepAliveData.h"
+#include "settings/RegistryStore.h"
 #include "ui_VelmoraAuth.h"
 
 #include <QMainWindow>
@@ -25,6 +27,12 @@ public:
     explicit VelmoraAuth(QWidget* parent = nullptr);
     ~VelmoraAuth() override;
 
+    // The stored appliance endpoint and session values: written after a successful login, read at
+    // start and after every save, blanked after a logout.
+    void saveSessionValues();
+    void loadSessionValues();
+    void clearSessionValues();
+
 signals:
     void loginFinished();
     void keepAliveFinished();
@@ -37,6 +45,7 @@ private:
     void createTrayIcon();
     void connectTrayActions();
     void logProgramPath();
+    void restoreRememberedCredentials();
 
     // The members below, up to loginPassword, are shared by the GUI thread, the login thread and
     // the start-up session check: read and write them under stateMutex only.
@@ -52,6 +61,8 @@ private:
     std::string k1;
     std::string loginPassword;
 
+    RegistryStore registryStore;
+    keepAliveData keepAliveStore;
     // Handed to every registry call; nothing fills it, so failure lines carry no detail.
     std::string registryError;
     const char16_t* const valueUsername = u"username";

@@ -69,6 +69,25 @@ public:
         return withState([](VelmoraAuth& w) { return w.loginPassword; });
     }
 
+    void setEndpoint(const std::string& ip, int port, bool https)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.fixedIP = ip;
+            w.fixedPort = port;
+            w.isHttps = https;
+            return 0;
+        });
+    }
+    void setSession(const std::string& id, const std::string& name, const std::string& key)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.userid = id;
+            w.username = name;
+            w.k1 = key;
+            return 0;
+        });
+    }
+
 private:
     VelmoraAuth& m_window;
 };

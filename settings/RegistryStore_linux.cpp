@@ -1,0 +1,105 @@
+#include "settings/RegistryStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <sys/stat.h>
+
+// Each key is one INI file under the user's config folder: "Software\Velmora\VelmoraAuth" is
+// "$XDG_CONFIG_HOME/Velmora/VelmoraAuth.conf". QSettings keeps every UTF-16 unit (it escapes what
+// is not ASCII) and replaces the file atomically through QSaveFile, so a crash mid-write leaves
+// the old content or the new one, never half of either.
+
+namespace {
+
+constexpr QFile::Permissions ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
+
+QString configFolder()
+{
+    // The XDG base directory rules: a relative $XDG_CONFIG_HOME is to be ignored.
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return QDir::isAbsolutePath(configured) ? configured
+                                            : QDir::homePath() + QStringLiteral("/.config");
+}
+
+// The file behind a key path, or an empty text for a path that names no file.
+QString storeFile(const std::u16string& keyPath)
+{
+    QStringList parts =
+        QString::fromStdU16String(keyPath).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (!parts.isEmpty()
+        && parts.first().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
+        parts.removeFirst();
+    if (parts.isEmpty())
+        return {};
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".") || part == QLatin1String("..")
+            || part.contains(QLatin1Char('/')))
+            return {};
+    }
+    return configFolder() + QLatin1Char('/') + parts.join(QLatin1Char('/'))
+        + QStringLiteral(".conf");
+}
+
+// The store holds a clear-text password: its folders are private to the user and the file is
+// readable by the owner alone, from the moment it exists.
+bool preparePrivateFile(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        // mkdir with 0700 for every folder made here; the umask may only narrow it further.
+        QDir parent(QDir::rootPath());
+        for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            const QString next = parent.filePath(part);
+            if (!QFileInfo::exists(next) && ::mkdir(QFile::encodeName(next).constData(), 0700) != 0)
+                return false;
+            parent.setPath(next);
+        }
+    }
+    if (!info.exists()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return QFileInfo::exists(path);
+        file.close();
+    }
+    return QFile::setPermissions(path, ownerOnlyFile);
+}
+
+} // namespace
+
+bool RegistryStore::readString(RegistryRoot, const std::u16string& keyPath,
+                               const std::u16string& valueName, std::u16string& value,
+                               std::string&) const
+{
+    const QString path = storeFile(keyPath);
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return false;
+    const QSettings store(path, QSettings::IniFormat);
+    if (store.status() != QSettings::NoError)
+        return false;
+    // Only text counts, as only REG_SZ does: a number, a byte array or a list written by hand
+    // reads as missing.
+    const QVariant stored = store.value(QString::fromStdU16String(valueName));
+    if (stored.userType() != QMetaType::QString)
+        return false;
+    const QString text = stored.toString();
+    const int end = text.indexOf(QChar(u'\0'));
+    value = (end < 0 ? text : text.left(end)).toStdU16String();
+    return true;
+}
+
+bool RegistryStore::writeString(RegistryRoot, const std::u16string& keyPath,
+                                const std::u16string& valueName, const std::u16string& value,
+                                std::string&) const
+{
+    const QString path = storeFile(keyPath);
+    if (path.isEmpty() || !preparePrivateFile(path))
+        return false;
+    QSettings store(path, QSettings::IniFormat);
+    store.setValue(QString::fromStdU16String(valueName), QString::fromStdU16String(value));
+    store.sync();
+    return store.status() == QSettings::NoError;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "settings/RegistryStore.h"
+
+#include <string>
+
+// Reads and writes one session value under the current user's settings key, converting between
+// the program's 8-bit text and the store's UTF-16 byte by byte, with its own trace lines.
+// Stateless.
+class keepAliveData
+{
+public:
+    // Sets value on success; on failure leaves it unchanged.
+    void getKeepAlive(const std::u16string& keyPath, const std::u16string& valueName,
+                      std::string& value) const;
+    void setKeepAlive(const std::u16string& keyPath, const std::u16string& valueName,
+                      const std::string& value) const;
+
+private:
+    RegistryStore m_store;
+};

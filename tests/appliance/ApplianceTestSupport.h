@@ -5,7 +5,10 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <QMetaType>
+
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -26,6 +29,14 @@ using namespace std::chrono_literals;
 inline const std::string portalKey = "kq52vnwpex317t9hmzol8";
 inline const std::string clientUserAgent =
     "VelmoraApp/1.0.0 (Windows NT 10.0; Win64; x64; rv:89.0)";
+
+// httplib's TLS client says goodbye (SSL_shutdown) on a connection the peer has reset, and
+// that write raises SIGPIPE, which would end the test program. The client must cope; the test
+// only needs to live on.
+inline void ignoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 // Debian's cpp-httplib is prebuilt: its time-out macros do nothing, so set them on every client.
 inline std::unique_ptr<httplib::Client> clientFor(const standin::ListenAddress& where,
@@ -126,3 +137,6 @@ inline std::string rawGet(const std::string& target)
 }
 
 } // namespace appliancetest
+
+// For _data() columns of std::string, so rows hold bytes exactly (no QString round trip).
+Q_DECLARE_METATYPE(std::string)

@@ -13,8 +13,6 @@ using namespace appliancetest;
 using standin::Exchange;
 using standin::Scheme;
 
-Q_DECLARE_METATYPE(std::string)
-
 namespace {
 
 // The common name of the certificate the listener presents, read with OpenSSL directly.

@@ -91,7 +91,11 @@ std::optional<RequestHead> Connection::readHead()
             m_buffered.erase(0, end + 4);
             return head;
         }
-        if (m_buffered.size() > headLimit)
+        // A request line starts with a method in capitals; anything else (a TLS ClientHello
+        // on a plain port, say) is answered now rather than after the read time-out.
+        const bool cannotBeHttp =
+            !m_buffered.empty() && (m_buffered.front() < 'A' || m_buffered.front() > 'Z');
+        if (m_buffered.size() > headLimit || cannotBeHttp)
             return RequestHead { std::move(m_buffered), false };
         const long received = receive(chunk, sizeof chunk);
         if (received <= 0) {

@@ -4,10 +4,15 @@
 #include "app/Trace.h"
 #include "settings/ByteText.h"
 
+#include "portal/TimeWorker.h"
+
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QThread>
 
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 

@@ -1,20 +1,28 @@
 #pragma once
 
+#include "portal/HttpRequests.h"
 #include "settings/keepAliveData.h"
 #include "settings/RegistryStore.h"
 #include "ui_VelmoraAuth.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCloseEvent;
 class QMenu;
 class QSystemTrayIcon;
+class QThread;
+class TimeWorker;
 
 // The client's one window and the owner of all its state: the appliance endpoint, the portal
 // session, the login flags and the last message for the user. Every operation of the client is a
@@ -27,6 +35,13 @@ public:
     explicit VelmoraAuth(QWidget* parent = nullptr);
     ~VelmoraAuth() override;
 
+    // Portal exchanges. Each sends one request to the appliance endpoint and blocks the calling
+    // thread until the answer (or the client's time-outs); each reports by its result, by trace
+    // lines and by errorMessage.
+    bool login(std::string username, std::string password);
+    bool logout();
+    bool keepALive();
+
     // The stored appliance endpoint and session values: written after a successful login, read at
     // start and after every save, blanked after a logout.
     void saveSessionValues();
@@ -37,15 +52,41 @@ signals:
     void loginFinished();
     void keepAliveFinished();
 
+public slots:
+    // One keep-alive per tick of the ticker, on the GUI thread.
+    void checkALive();
+
 protected:
     // Closing only hides the window; the program ends through the tray menu's Exit.
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct Endpoint
+    {
+        std::string address;
+        std::int32_t port = 0;
+        bool https = true;
+    };
+
     void createTrayIcon();
     void connectTrayActions();
     void logProgramPath();
     void restoreRememberedCredentials();
+    void startKeepAliveTicker();
+    void startSessionCheck();
+    void stopBackgroundWork();
+
+    Endpoint appliance() const;
+    std::optional<velmora::HttpReply> sendPortalRequest(const Endpoint& endpoint,
+                                                        const std::string& path);
+    void setErrorMessage(const std::string& message);
+
+    // Widget steps of operations that may run on another thread: run at once on the GUI thread,
+    // queued to it from any other, never waited for.
+    void onGuiThread(std::function<void()> step);
+    // Lets the window paint a page switch before a blocking step; only on the GUI thread.
+    void paintNow();
+    void returnToLoginPage();
 
     // The members below, up to loginPassword, are shared by the GUI thread, the login thread and
     // the start-up session check: read and write them under stateMutex only.
@@ -61,6 +102,8 @@ private:
     std::string k1;
     std::string loginPassword;
 
+    TimeWorker* keepAliveWorker = nullptr;
+    QThread* keepAliveThread = nullptr;
     RegistryStore registryStore;
     keepAliveData keepAliveStore;
     // Handed to every registry call; nothing fills it, so failure lines carry no detail.
@@ -78,6 +121,11 @@ private:
     Ui::VelmoraAuthClass ui;
 
     mutable std::mutex stateMutex;
+    // The page the stacked widget shows, kept for threads that may not touch the widget.
+    std::atomic<int> shownPage { 0 };
+    velmora::HttpRequests requests;
+    // Login and session-check threads still alive; touched on the GUI thread only.
+    std::vector<QPointer<QThread>> workerThreads;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "auth/VelmoraAuth.h"
+#include "portal/TimeWorker.h"
+
+#include <QThread>
 
 #include <mutex>
 
@@ -86,6 +89,43 @@ public:
             w.k1 = key;
             return 0;
         });
+    }
+
+    void setFlags(bool loggedIn, bool loggedOut)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.isLoggedIn = loggedIn;
+            w.isLoggedOut = loggedOut;
+            return 0;
+        });
+    }
+    void setErrorMessage(const std::string& message)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.errorMessage = message;
+            return 0;
+        });
+    }
+    void setLoginPassword(const std::string& password)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.loginPassword = password;
+            return 0;
+        });
+    }
+
+    TimeWorker* ticker() { return m_window.keepAliveWorker; }
+    QThread* tickerThread() { return m_window.keepAliveThread; }
+    bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }
+    void setTickerEnabled(bool on) { m_window.keepAliveWorker->enabled = on; }
+
+    // Login and session-check threads that are still running.
+    int runningWorkerThreads()
+    {
+        int running = 0;
+        for (const auto& thread : m_window.workerThreads)
+            running += thread && thread->isRunning();
+        return running;
     }
 
 private:

@@ -1,0 +1,110 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/Trace.h"
+#include "portal/PortalAnswers.h"
+#include "portal/PortalRequests.h"
+#include "portal/TimeWorker.h"
+
+#include <exception>
+#include <iostream>
+
+bool VelmoraAuth::keepALive()
+{
+    std::string sessionUserid, sessionUsername, sessionK1;
+    {
+        std::lock_guard lock(stateMutex);
+        // A late tick after a logout, or one during a login, sends nothing.
+        if (isLoggedOut)
+            return false;
+        sessionUserid = userid;
+        sessionUsername = username;
+        sessionK1 = k1;
+    }
+    try {
+        const std::string path = velmora::keepAlivePath(sessionUserid, sessionUsername, sessionK1);
+        const Endpoint endpoint = appliance();
+        traceInfo(endpoint.https ? "hit keepalive API with https" : "hit keepalive API with http");
+        std::cout << path << std::endl;
+        const auto reply = sendPortalRequest(endpoint, path);
+        if (!reply) {
+            std::cout << "Respose failed" << std::endl;
+            // No login is tried: the appliance may come back, and the tick goes on.
+            if (shownPage.load() != 0)
+                traceInfo("Try to login when login failed.");
+            setErrorMessage(velmora::networkFailureMessage);
+            traceError(velmora::networkFailureMessage);
+            return false;
+        }
+        if (reply->status != 200) {
+            std::cout << "Error" << reply->status << std::endl;
+            setErrorMessage(velmora::connectionErrorMessage);
+            traceError("Connection error");
+            return false;
+        }
+
+        using Kind = velmora::KeepAliveAnswer::Kind;
+        const velmora::KeepAliveAnswer answer = velmora::readKeepAliveAnswer(reply->body);
+        if (!answer.parseError.empty())
+            traceError(answer.parseError);
+        if (!answer.status.empty())
+            std::cout << answer.status << std::endl;
+        if (answer.kind == Kind::Confirmed)
+            return true;
+        traceError(answer.trace);
+        if (answer.kind == Kind::Malformed)
+            return false;
+
+        setErrorMessage(answer.errors);
+        if (answer.errors == "Session Expired") {
+            traceError("Try to login when session expired keepalive");
+            std::string name, password;
+            {
+                std::lock_guard lock(stateMutex);
+                name = username;
+                password = loginPassword;
+            }
+            if (login(name, password))
+                return true;
+        }
+
+        // Judged on the message as a failed re-login may have left it.
+        std::string message;
+        {
+            std::lock_guard lock(stateMutex);
+            message = errorMessage;
+        }
+        if (velmora::containsSessionEndText(message)) {
+            keepAliveWorker->enabled = false;
+            {
+                std::lock_guard lock(stateMutex);
+                isLoggedIn = false;
+                isLoggedOut = true;
+                errorMessage = answer.errorsJson;
+            }
+            returnToLoginPage();
+            return false;
+        }
+        if (message.find("kicked") == std::string::npos) {
+            std::cout << "you are kick out" << std::endl;
+            {
+                std::lock_guard lock(stateMutex);
+                errorMessage = answer.errorsJson;
+                isLoggedOut = true;
+            }
+            keepAliveWorker->enabled = false;
+            returnToLoginPage();
+            return false;
+        }
+        // "kicked" without a session-end text: left as it is until the next tick.
+        return false;
+    } catch (const std::exception& error) {
+        std::cout << "Error:" << error.what() << std::endl;
+        traceError(error.what());
+        return false;
+    }
+}
+
+void VelmoraAuth::checkALive()
+{
+    std::cout << (keepALive() ? "KeppALive connected" : "KeppALive not connected") << std::endl;
+}

@@ -1,0 +1,113 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/Trace.h"
+#include "portal/PortalAnswers.h"
+#include "portal/PortalRequests.h"
+#include "portal/TimeWorker.h"
+
+#include <exception>
+#include <iostream>
+
+bool VelmoraAuth::login(std::string username, std::string password)
+{
+    try {
+        const Endpoint endpoint = appliance();
+        const std::string path = velmora::loginPath(username, password);
+        // The password never reaches the log or the console: standard output ends up in session
+        // logs on Linux.
+        traceInfo(endpoint.https
+                      ? "Hit the login API with https: username=" + username + ", password=*******"
+                      : "Hit the login API with http: username=" + username
+                          + ", password=********");
+        std::cout << velmora::maskedLoginPath(username) << std::endl;
+        std::cout << "isHttps: " << endpoint.https << std::endl;
+
+        const auto reply = sendPortalRequest(endpoint, path);
+        std::cout << "....................." << (reply ? 1 : 0) << std::endl;
+        if (!reply) {
+            setErrorMessage(velmora::networkFailureMessage);
+            traceError(velmora::networkFailureMessage);
+            return false;
+        }
+        std::cout << "++++++++" << reply->status << std::endl;
+        traceInfo("Response code of Login API:" + std::to_string(reply->status));
+        if (reply->status != 200) {
+            std::cout << "Error with response status code:" << reply->status << std::endl;
+            setErrorMessage(velmora::connectionErrorMessage);
+            traceError("Connection Error: not getting proper response");
+            return false;
+        }
+        traceInfo("Response body of Login API:" + reply->body);
+        std::cout << reply->body << std::endl;
+
+        using Kind = velmora::LoginAnswer::Kind;
+        const velmora::LoginAnswer answer = velmora::readLoginAnswer(reply->body);
+        if (!answer.status.empty())
+            std::cout << answer.status << std::endl;
+        switch (answer.kind) {
+        case Kind::Unreadable:
+        case Kind::Unusable:
+            traceError(answer.trace);
+            return false;
+        case Kind::UnusableSession:
+            // The appliance said yes without usable session values: end that session again.
+            traceError(answer.trace);
+            logout();
+            return false;
+        case Kind::Refused:
+            setErrorMessage(answer.errors);
+            if (velmora::containsSessionEndText(answer.errors)) {
+                keepAliveWorker->enabled = false;
+                {
+                    std::lock_guard lock(stateMutex);
+                    isLoggedOut = true;
+                }
+                onGuiThread([this] {
+                    if (ui.remberMe->checkState() == Qt::Unchecked)
+                        ui.lineEdit_password->clear();
+                    if (ui.stackedWidget->currentIndex() == 2) {
+                        ui.stackedWidget->setCurrentIndex(0);
+                        paintNow();
+                    }
+                });
+                return false;
+            }
+            std::cout << answer.errorsJson << std::endl;
+            setErrorMessage(answer.errorsJson);
+            return false;
+        case Kind::Accepted:
+            break;
+        }
+
+        std::cout << answer.data << '\n'
+                  << answer.userid << '\n'
+                  << answer.username << '\n'
+                  << answer.k1 << std::endl;
+        traceInfo("Set reponse data into for keep alive.");
+        {
+            std::lock_guard lock(stateMutex);
+            userid = answer.userid;
+            this->username = answer.username;
+            k1 = answer.k1;
+            loginPassword = password;
+        }
+        traceInfo("Start keep alive thread.");
+        {
+            std::lock_guard lock(stateMutex);
+            isLoggedIn = true;
+            isLoggedOut = false;
+        }
+        saveSessionValues();
+        loadSessionValues();
+        keepAliveWorker->enabled = true;
+        onGuiThread([this] {
+            ui.stackedWidget->setCurrentIndex(2);
+            paintNow();
+        });
+        return true;
+    } catch (const std::exception& error) {
+        std::cout << "Error:" << error.what() << std::endl;
+        traceError(error.what());
+        return false;
+    }
+}

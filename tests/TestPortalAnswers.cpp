@@ -1,0 +1,163 @@
+#include "portal/PortalAnswers.h"
+#include "support/TestMain.h"
+
+using velmora::KeepAliveAnswer;
+using velmora::LoginAnswer;
+
+Q_DECLARE_METATYPE(LoginAnswer::Kind)
+Q_DECLARE_METATYPE(KeepAliveAnswer::Kind)
+
+class TestPortalAnswers : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestPortalAnswers(IsolatedHome&) { }
+
+private slots:
+    void loginAnswerIsJudgedInOrder_data();
+    void loginAnswerIsJudgedInOrder();
+    void acceptedLoginKeepsTheValuesAsJsonText();
+    void refusedLoginKeepsPlainAndQuotedText();
+    void keepAliveAnswerIsJudgedInOrder_data();
+    void keepAliveAnswerIsJudgedInOrder();
+    void sessionEndTextsAreMatchedWithTheirCase_data();
+    void sessionEndTextsAreMatchedWithTheirCase();
+};
+
+void TestPortalAnswers::loginAnswerIsJudgedInOrder_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<LoginAnswer::Kind>("kind");
+    QTest::addColumn<QString>("trace");
+    using K = LoginAnswer::Kind;
+    const QString ok = QStringLiteral(R"("status":"success")");
+    QTest::newRow("a no status") << R"({"errors":"x"})" << K::Unusable
+                                 << "JSON doesn't contain status.";
+    QTest::newRow("a not an object") << "[1,2]" << K::Unusable << "JSON doesn't contain status.";
+    QTest::newRow("b status number")
+        << R"({"status":1})" << K::Unusable << "Data type of status is not string";
+    QTest::newRow("c no data") << "{" + ok + "}" << K::UnusableSession
+                               << "Json doesn't conatain any data";
+    QTest::newRow("d data array") << "{" + ok + R"(,"data":[]})" << K::UnusableSession
+                                  << "Data type of data key is not object";
+    QTest::newRow("e no userid") << "{" + ok + R"(,"data":{"username":"a","k1":1}})" << K::Unusable
+                                 << "json data doesn't contain any userid";
+    QTest::newRow("f userid text") << "{" + ok + R"(,"data":{"userid":"7","username":"a","k1":1}})"
+                                   << K::UnusableSession << "Data type of userid is not number";
+    QTest::newRow("g username number")
+        << "{" + ok + R"(,"data":{"userid":7,"username":5,"k1":1}})" << K::UnusableSession
+        << "Data type of username is not string";
+    QTest::newRow("h no username") << "{" + ok + R"(,"data":{"userid":7,"k1":1}})" << K::Unusable
+                                   << "json data doesn't contain any username";
+    QTest::newRow("i no k1") << "{" + ok + R"(,"data":{"userid":7,"username":"a"}})"
+                             << K::UnusableSession << "json data doesn't contain any k1";
+    QTest::newRow("j k1 text") << "{" + ok + R"(,"data":{"userid":7,"username":"a","k1":"99"}})"
+                               << K::UnusableSession << "Data type of k1 is not number";
+    QTest::newRow("k accepted") << "{" + ok + R"(,"data":{"userid":7,"username":"ann","k1":99}})"
+                                << K::Accepted << "";
+    QTest::newRow("l no errors") << R"({"status":"fail"})" << K::Unusable
+                                 << "Json doesn't conatain key 'error'";
+    QTest::newRow("m errors number")
+        << R"({"status":"fail","errors":3})" << K::Unusable << "Data type of error is not string.";
+    QTest::newRow("n refused") << R"({"status":"fail","errors":"nope"})" << K::Refused << "";
+    QTest::newRow("status case matters")
+        << R"({"status":"Success","errors":"x"})" << K::Refused << "";
+    QTest::newRow("html page") << "<html></html>" << K::Unreadable
+                               << "[json.exception.parse_error.101]";
+    QTest::newRow("comments refused") << R"({"status":"fail", /* c */ "errors":"x"})"
+                                      << K::Unreadable << "[json.exception.parse_error.101]";
+}
+
+void TestPortalAnswers::loginAnswerIsJudgedInOrder()
+{
+    QFETCH(QString, body);
+    QFETCH(LoginAnswer::Kind, kind);
+    QFETCH(QString, trace);
+    const LoginAnswer answer = velmora::readLoginAnswer(body.toStdString());
+    QCOMPARE(answer.kind, kind);
+    if (kind == LoginAnswer::Kind::Unreadable)
+        QVERIFY2(QString::fromStdString(answer.trace).startsWith(trace), answer.trace.c_str());
+    else
+        QCOMPARE(QString::fromStdString(answer.trace), trace);
+}
+
+void TestPortalAnswers::acceptedLoginKeepsTheValuesAsJsonText()
+{
+    const LoginAnswer answer = velmora::readLoginAnswer(
+        R"({"status":"success","data":{"userid":12.5,"username":"a\"n\u00fc","k1":9007199254740993}})");
+    QCOMPARE(answer.kind, LoginAnswer::Kind::Accepted);
+    QCOMPARE(answer.userid, "12.5");
+    QCOMPARE(answer.username, "a\\\"nü"); // escapes as sent, the quotation marks gone
+    QCOMPARE(answer.k1, "9007199254740993");
+    QCOMPARE(answer.status, "\"success\"");
+}
+
+void TestPortalAnswers::refusedLoginKeepsPlainAndQuotedText()
+{
+    const LoginAnswer answer =
+        velmora::readLoginAnswer(R"({"status":"fail","errors":"Bad \"pw\""})");
+    QCOMPARE(answer.kind, LoginAnswer::Kind::Refused);
+    QCOMPARE(answer.errors, "Bad \"pw\"");
+    QCOMPARE(answer.errorsJson, "\"Bad \\\"pw\\\"\"");
+}
+
+void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<KeepAliveAnswer::Kind>("kind");
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<bool>("parseError");
+    using K = KeepAliveAnswer::Kind;
+    QTest::newRow("a no status") << "{}" << K::Malformed << "keepalive json doesn't contain status"
+                                 << false;
+    QTest::newRow("a not json") << "Session Expired" << K::Malformed
+                                << "keepalive json doesn't contain status" << true;
+    QTest::newRow("a empty body") << "" << K::Malformed << "keepalive json doesn't contain status"
+                                  << true;
+    QTest::newRow("b status object")
+        << R"({"status":{}})" << K::Malformed << "keepalive json['stattus'] data type is not string"
+        << false;
+    QTest::newRow("c success") << R"({"status":"success","errors":5})" << K::Confirmed << ""
+                               << false;
+    QTest::newRow("d no errors") << R"({"status":"fail"})" << K::Malformed
+                                 << "keepalive json doesn't contain error" << false;
+    QTest::newRow("e errors null") << R"({"status":"fail","errors":null})" << K::Malformed
+                                   << "keepalive json['error'] data type is not string" << false;
+    QTest::newRow("f reason") << R"({"status":"fail","errors":"Session Expired"})" << K::Refused
+                              << "\"Session Expired\"" << false;
+}
+
+void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder()
+{
+    QFETCH(QString, body);
+    QFETCH(KeepAliveAnswer::Kind, kind);
+    QFETCH(QString, trace);
+    QFETCH(bool, parseError);
+    const KeepAliveAnswer answer = velmora::readKeepAliveAnswer(body.toStdString());
+    QCOMPARE(answer.kind, kind);
+    QCOMPARE(QString::fromStdString(answer.trace), trace);
+    QCOMPARE(!answer.parseError.empty(), parseError);
+}
+
+void TestPortalAnswers::sessionEndTextsAreMatchedWithTheirCase_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("kicked out") << "You have been kicked out by the administrator" << true;
+    QTest::newRow("blocked by") << "Your account is blocked by administrator" << true;
+    QTest::newRow("daily") << "Daily Logout" << true;
+    QTest::newRow("other case") << "KICKED OUT, Blocked By, daily logout" << false;
+    QTest::newRow("kicked alone") << "You were kicked" << false;
+    QTest::newRow("expired") << "Session Expired" << false;
+}
+
+void TestPortalAnswers::sessionEndTextsAreMatchedWithTheirCase()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ends);
+    QCOMPARE(velmora::containsSessionEndText(text.toStdString()), ends);
+}
+
+VELMORA_TEST_MAIN(TestPortalAnswers)
+#include "TestPortalAnswers.moc"

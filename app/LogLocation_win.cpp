@@ -2,11 +2,30 @@
 
 #include "settings/ByteText.h"
 
+#include <cstring>
+#include <cwchar>
 #include <iostream>
 #include <vector>
 #include <windows.h>
 
 namespace velmora {
+
+namespace {
+
+// The user's folder is named by the low byte of each unit of the name. For a unit above U+00FF
+// that byte can be NUL (Hangul U+AC00, CJK U+4E00), a control character or one Windows refuses in
+// a file name, which would cut the path short or leave the log nowhere; such a byte becomes '_'.
+std::string folderName(std::u16string_view userName)
+{
+    std::string name = lowBytes(userName);
+    for (char& byte : name) {
+        if (static_cast<unsigned char>(byte) < 0x20 || std::strchr("\\/:*?\"<>|", byte))
+            byte = '_';
+    }
+    return name;
+}
+
+} // namespace
 
 std::string logFilePath()
 {
@@ -20,7 +39,7 @@ std::string logFilePath()
     if (GetUserNameW(buffer.data(), &size)) {
         const std::u16string units(buffer.begin(),
                                    buffer.begin() + wcsnlen(buffer.data(), buffer.size()));
-        userName = lowBytes(units);
+        userName = folderName(units);
     } else {
         std::cerr << "Error getting username: " << GetLastError() << std::endl;
     }

@@ -37,8 +37,8 @@ std::string logFilePath()
     std::vector<wchar_t> buffer(size, L'\0');
     std::string userName = "default";
     if (GetUserNameW(buffer.data(), &size)) {
-        const std::u16string units(buffer.begin(),
-                                   buffer.begin() + wcsnlen(buffer.data(), buffer.size()));
+        const std::u16string units(buffer.data(),
+                                   buffer.data() + wcsnlen(buffer.data(), buffer.size()));
         userName = folderName(units);
     } else {
         std::cerr << "Error getting username: " << GetLastError() << std::endl;

@@ -18,7 +18,7 @@ std::optional<std::u16string> executablePath()
         if (length == 0)
             return std::nullopt;
         if (length < capacity)
-            return std::u16string(buffer.begin(), buffer.begin() + length);
+            return std::u16string(buffer.data(), buffer.data() + length);
         if (capacity >= longestPath)
             return std::nullopt;
         buffer.resize(capacity * 2);

@@ -2,9 +2,8 @@
 
 #include "app/ProgramPath.h"
 #include "app/Trace.h"
-#include "settings/ByteText.h"
-
 #include "portal/TimeWorker.h"
+#include "settings/ByteText.h"
 
 #include <QCloseEvent>
 #include <QDeadlineTimer>
@@ -34,18 +33,45 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     ui.lineEdit_portadress->hide();
     ui.lineEdit_password->setEchoMode(QLineEdit::Password);
     ui.remberMe->setCheckState(Qt::Unchecked);
+    connect(ui.stackedWidget, &QStackedWidget::currentChanged, this,
+            [this](int page) { shownPage = page; });
 
     createTrayIcon();
     connectTrayActions();
-
+    startKeepAliveTicker();
     loadSessionValues();
+    startSessionCheck();
     restoreRememberedCredentials();
     logProgramPath();
 
     connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});
 }
 
-VelmoraAuth::~VelmoraAuth() = default;
+VelmoraAuth::~VelmoraAuth()
+{
+    stopBackgroundWork();
+}
+
+void VelmoraAuth::stopBackgroundWork()
+{
+    requests.cancelAll();
+    keepAliveWorker->stop();
+    keepAliveThread->quit();
+    keepAliveThread->wait();
+    delete keepAliveThread; // its worker goes with it, through deleteLater at the thread's end
+
+    // A cut-off request ends its thread at once; only a connection attempt to an appliance that
+    // does not answer cannot be cut and may hold its thread for minutes. Rather than keep a
+    // program the user asked to end, or destroy a running thread, let the system end it: the
+    // settings store and the log are on disk already.
+    const QDeadlineTimer deadline(5000);
+    for (const QPointer<QThread>& worker : workerThreads) {
+        if (worker && !worker->wait(deadline)) {
+            traceError("A request to the appliance is still under way; ending without it.");
+            std::_Exit(EXIT_SUCCESS);
+        }
+    }
+}
 
 void VelmoraAuth::createTrayIcon()
 {

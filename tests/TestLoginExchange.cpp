@@ -1,0 +1,383 @@
+#include "settings/ByteText.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+
+using standin::Exchange;
+using standin::Scheme;
+
+namespace {
+
+std::string stored(const std::u16string& name)
+{
+    std::u16string value;
+    std::string error;
+    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
+                                    name, value, error))
+        return "<missing>";
+    return velmora::lowBytes(value);
+}
+
+const char successBody[] = R"({"status":"success","data":{"userid":7,"username":"ann","k1":99}})";
+
+} // namespace
+
+// The login exchange from the window against the stand-in appliance.
+class TestLoginExchange : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestLoginExchange(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void acceptedLoginOpensAndStoresTheSession_data();
+    void acceptedLoginOpensAndStoresTheSession();
+    void queryValuesReachTheApplianceAsTyped();
+    void passwordReachesNeitherConsoleNorLog();
+    void unusableSuccessAnswer_data();
+    void unusableSuccessAnswer();
+    void refusalThatEndsTheSession_data();
+    void refusalThatEndsTheSession();
+    void otherRefusalIsShownQuotedAndChangesNothing_data();
+    void otherRefusalIsShownQuotedAndChangesNothing();
+    void statusOtherThan200IsAConnectionError_data();
+    void statusOtherThan200IsAConnectionError();
+    void noAnswerAsksToCheckTheNetwork_data();
+    void noAnswerAsksToCheckTheNetwork();
+    void floatingUseridAndEscapedNameAreKeptAsText();
+
+private:
+    // A window pointed at the stand-in's listener, as a login worker would leave it.
+    void pointAt(std::size_t listener);
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+};
+
+void TestLoginExchange::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance(
+        { { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } },
+        { { "ann", "secret", false }, { "a&b=c", "p&w=+%x y#z", false }, { "bob", "pw", true } });
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+}
+
+void TestLoginExchange::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance.reset();
+}
+
+void TestLoginExchange::pointAt(std::size_t listener)
+{
+    const auto where = m_appliance->listeners().at(listener);
+    m_inspect->setEndpoint(where.address, where.port, where.scheme == Scheme::https);
+    // What the login workflow leaves before it calls the exchange.
+    m_inspect->setFlags(false, true);
+}
+
+void TestLoginExchange::acceptedLoginOpensAndStoresTheSession_data()
+{
+    QTest::addColumn<int>("listener");
+    QTest::newRow("http") << 0;
+    QTest::newRow("https, self-signed") << 1;
+}
+
+void TestLoginExchange::acceptedLoginOpensAndStoresTheSession()
+{
+    QFETCH(int, listener);
+    pointAt(listener);
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(m_window->login("ann", "secret"));
+
+    const auto sessions = m_appliance->sessions();
+    QCOMPARE(sessions.size(), size_t(1));
+    QCOMPARE(m_inspect->userid(), std::to_string(sessions[0].userid));
+    QCOMPARE(m_inspect->username(), "ann");
+    QCOMPARE(m_inspect->k1(), std::to_string(sessions[0].k1));
+    QCOMPARE(m_inspect->loginPassword(), "secret");
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->isLoggedOut());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+
+    const auto where = m_appliance->listeners().at(listener);
+    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    QCOMPARE(stored(u"keep_username"), "ann");
+    QCOMPARE(stored(u"keep_k1"), m_inspect->k1());
+    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(stored(u"keep_fixedPort"), std::to_string(where.port));
+    QCOMPARE(stored(u"keepAlive_isHttps"), listener == 1 ? "1" : "0");
+
+    const auto requests = m_appliance->requestLog();
+    QCOMPARE(requests.size(), size_t(1));
+    QCOMPARE(requests[0].target,
+             "/index.php?pageto=c&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8"
+             "&fixeduserid=ann&loginMethod=6&password=secret&portal=1&stage=9");
+    QCOMPARE(requests[0].userAgent, "VelmoraApp/1.0.0 (Windows NT 10.0; Win64; x64; rv:89.0)");
+    QVERIFY(log.hasLine("info",
+                        listener == 1
+                            ? "Hit the login API with https: username=ann, password=*******"
+                            : "Hit the login API with http: username=ann, password=********"));
+    QVERIFY(log.hasLine("info", "Response code of Login API:200"));
+    QVERIFY(log.hasLine("info", "Start keep alive thread."));
+}
+
+void TestLoginExchange::queryValuesReachTheApplianceAsTyped()
+{
+    pointAt(1);
+    QVERIFY2(m_window->login("a&b=c", "p&w=+%x y#z"), "the appliance matched the decoded values");
+    const auto request = m_appliance->requestLog().at(0);
+    QVERIFY(
+        QByteArray::fromStdString(request.target)
+            .contains(
+                "&fixeduserid=a%26b%3Dc&loginMethod=6&password=p%26w%3D%2B%25x%20y%23z&portal=1"));
+    QCOMPARE(request.query.size(), size_t(8)); // no parameter added or cut
+    QCOMPARE(request.param("password"), "p&w=+%x y#z");
+    QCOMPARE(request.param("fixeduserid"), "a&b=c");
+}
+
+void TestLoginExchange::passwordReachesNeitherConsoleNorLog()
+{
+    pointAt(0);
+    const LogTail log(m_home.logFile());
+    QByteArray console;
+    {
+        StdoutCapture capture;
+        QVERIFY(m_window->login("ann", "secret"));
+        console = capture.text();
+    }
+    QVERIFY2(console.contains("fixeduserid=ann&loginMethod=6&password=********"),
+             console.constData());
+    QVERIFY(!console.contains("secret"));
+    QVERIFY(!log.contains("secret"));
+}
+
+void TestLoginExchange::unusableSuccessAnswer_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<bool>("logoutSent");
+    const QString data = QStringLiteral(R"({"status":"success","data":)");
+    QTest::newRow("c no data") << R"({"status":"success"})"
+                               << "Json doesn't conatain any data" << true;
+    QTest::newRow("d data not object") << data + "7}"
+                                       << "Data type of data key is not object" << true;
+    QTest::newRow("e no userid") << data + R"({"username":"ann","k1":99}})"
+                                 << "json data doesn't contain any userid" << false;
+    QTest::newRow("f userid text") << data + R"({"userid":"7","username":"ann","k1":99}})"
+                                   << "Data type of userid is not number" << true;
+    QTest::newRow("g username number") << data + R"({"userid":7,"username":1,"k1":99}})"
+                                       << "Data type of username is not string" << true;
+    QTest::newRow("h no username") << data + R"({"userid":7,"k1":99}})"
+                                   << "json data doesn't contain any username" << false;
+    QTest::newRow("i no k1") << data + R"({"userid":7,"username":"ann"}})"
+                             << "json data doesn't contain any k1" << true;
+    QTest::newRow("j k1 text") << data + R"({"userid":7,"username":"ann","k1":"99"}})"
+                               << "Data type of k1 is not number" << true;
+    QTest::newRow("a no status") << R"({"data":{}})"
+                                 << "JSON doesn't contain status." << false;
+    QTest::newRow("b status number") << R"({"status":200})"
+                                     << "Data type of status is not string" << false;
+    QTest::newRow("l no errors") << R"({"status":"fail"})"
+                                 << "Json doesn't conatain key 'error'" << false;
+    QTest::newRow("m errors list") << R"({"status":"fail","errors":["x"]})"
+                                   << "Data type of error is not string." << false;
+}
+
+void TestLoginExchange::unusableSuccessAnswer()
+{
+    QFETCH(QString, body);
+    QFETCH(QString, trace);
+    QFETCH(bool, logoutSent);
+    pointAt(1);
+    m_inspect->setSession("1", "old", "2");
+    m_inspect->setErrorMessage("");
+    m_inspect->setTickerEnabled(true);
+    m_appliance->scriptAnswer(scripted(Exchange::login, 200, body.toStdString()));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->login("ann", "secret"));
+
+    QVERIFY(log.hasLine("error", trace));
+    QCOMPARE(m_inspect->userid(), "1");
+    QCOMPARE(m_inspect->username(), "old");
+    QCOMPARE(m_inspect->k1(), "2");
+    QCOMPARE(stored(u"keep_userid"), "<missing>");
+    const auto requests = m_appliance->requestLog();
+    QCOMPARE(requests.size(), size_t(logoutSent ? 2 : 1));
+    if (logoutSent) {
+        QCOMPARE(requests[1].param("pageto"), "fbo");
+        QVERIFY2(!m_inspect->tickerEnabled(), "the logout switched the tick off");
+        // The stand-in holds no session for this address, and says so.
+        QCOMPARE(m_inspect->errorMessage(), "You are not logged in");
+    } else {
+        QVERIFY(m_inspect->tickerEnabled());
+        QCOMPARE(m_inspect->errorMessage(), "");
+    }
+}
+
+void TestLoginExchange::refusalThatEndsTheSession_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("scriptedError");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("remembered");
+    QTest::newRow("blocked account") << "bob"
+                                     << ""
+                                     << "Your account is blocked by administrator" << false;
+    QTest::newRow("kicked out") << "ann"
+                                << "You were kicked out"
+                                << "You were kicked out" << false;
+    QTest::newRow("daily logout, remembered") << "ann"
+                                              << "Daily Logout at 23:00"
+                                              << "Daily Logout at 23:00" << true;
+}
+
+void TestLoginExchange::refusalThatEndsTheSession()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, scriptedError);
+    QFETCH(QString, message);
+    QFETCH(bool, remembered);
+    pointAt(0);
+    if (!scriptedError.isEmpty())
+        m_appliance->scriptAnswer(
+            scripted(Exchange::login, 200,
+                     R"({"status":"fail","errors":")" + scriptedError.toStdString() + "\"}"));
+    auto& ui = m_inspect->ui();
+    ui.stackedWidget->setCurrentIndex(2);
+    ui.lineEdit_password->setText(QStringLiteral("typed"));
+    ui.remberMe->setChecked(remembered);
+    m_inspect->setFlags(true, false);
+    m_inspect->setTickerEnabled(true);
+
+    QVERIFY(!m_window->login(user.toStdString(), "pw"));
+
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), message);
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(ui.stackedWidget->currentIndex(), 0);
+    QCOMPARE(ui.lineEdit_password->text(), remembered ? QStringLiteral("typed") : QString());
+}
+
+void TestLoginExchange::otherRefusalIsShownQuotedAndChangesNothing_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("scriptedError");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("wrong password") << "wrong"
+                                    << ""
+                                    << "\"Invalid username or password\"";
+    QTest::newRow("session-end text in another case") << "secret"
+                                                      << "KICKED OUT"
+                                                      << "\"KICKED OUT\"";
+    QTest::newRow("quotation marks escaped") << "secret"
+                                             << R"(say \"hi\")"
+                                             << R"("say \"hi\"")";
+}
+
+void TestLoginExchange::otherRefusalIsShownQuotedAndChangesNothing()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, scriptedError);
+    QFETCH(QString, message);
+    pointAt(1);
+    if (!scriptedError.isEmpty())
+        m_appliance->scriptAnswer(
+            scripted(Exchange::login, 200,
+                     R"({"status":"fail","errors":")" + scriptedError.toStdString() + "\"}"));
+    m_inspect->ui().stackedWidget->setCurrentIndex(2);
+    m_inspect->setTickerEnabled(true);
+
+    QVERIFY(!m_window->login("ann", password.toStdString()));
+
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), message);
+    QVERIFY(m_inspect->tickerEnabled());
+    QVERIFY(!m_inspect->isLoggedIn());
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+}
+
+void TestLoginExchange::statusOtherThan200IsAConnectionError_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("500 with a success body") << 500;
+    QTest::newRow("302 is not followed") << 302;
+    QTest::newRow("201") << 201;
+}
+
+void TestLoginExchange::statusOtherThan200IsAConnectionError()
+{
+    QFETCH(int, status);
+    pointAt(1);
+    m_appliance->scriptAnswer(scripted(Exchange::any, status, successBody, standin::Times::n(2)));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->login("ann", "secret"));
+
+    QCOMPARE(m_inspect->errorMessage(), "Connection error");
+    QVERIFY(log.hasLine("error", "Connection Error: not getting proper response"));
+    QVERIFY(log.hasLine("info", "Response code of Login API:" + QString::number(status)));
+    QCOMPARE(m_appliance->requestLog().size(), size_t(1));
+    QCOMPARE(m_inspect->userid(), "");
+}
+
+void TestLoginExchange::noAnswerAsksToCheckTheNetwork_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<bool>("refusedPort");
+    QTest::newRow("refused, http") << false << true;
+    QTest::newRow("refused, https") << true << true;
+    QTest::newRow("https against plain http") << true << false;
+}
+
+void TestLoginExchange::noAnswerAsksToCheckTheNetwork()
+{
+    QFETCH(bool, https);
+    QFETCH(bool, refusedPort);
+    const int port = refusedPort ? refusedLoopbackPort() : m_appliance->listeners().at(0).port;
+    m_inspect->setEndpoint("127.0.0.1", port, https);
+    const LogTail log(m_home.logFile());
+    QElapsedTimer timer;
+    timer.start();
+
+    QVERIFY(!m_window->login("ann", "secret"));
+
+    QVERIFY2(timer.elapsed() < 5000, "a refusal on loopback fails fast");
+    const QString network = QStringLiteral(
+        "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), network);
+    QVERIFY(log.hasLine("error", network));
+    QVERIFY(m_appliance->sessions().empty());
+}
+
+void TestLoginExchange::floatingUseridAndEscapedNameAreKeptAsText()
+{
+    pointAt(0);
+    m_appliance->scriptAnswer(
+        scripted(Exchange::login, 200,
+                 R"({"status":"success","data":{"userid":12.5,"username":"an\"n","k1":99}})"));
+    QVERIFY(m_window->login("ann", "secret"));
+    QCOMPARE(m_inspect->userid(), "12.5");
+    QCOMPARE(m_inspect->username(), "an\\\"n");
+    QCOMPARE(stored(u"keep_username"), "an\\\"n");
+}
+
+VELMORA_TEST_MAIN(TestLoginExchange)
+#include "TestLoginExchange.moc"

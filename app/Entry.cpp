@@ -1,8 +1,8 @@
 #include "app/Entry.h"
 
 #include "app/Console.h"
+#include "app/ProcessSignals.h"
 #include "app/SingleInstance.h"
-#include "app/TerminationSignals.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QApplication>
@@ -24,6 +24,7 @@ const QString iconFile = QStringLiteral("assets/icon.ico");
 int runVelmoraAuth(int argc, char* argv[])
 {
     velmora::allocateHiddenConsole();
+    velmora::ignoreBrokenPipes();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora-auth"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ProcessSignals.h"
 #include "support/IsolatedHome.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
     int main(int argc, char* argv[])                                                               \
     {                                                                                              \
         IsolatedHome home;                                                                         \
+        velmora::ignoreBrokenPipes();                                                              \
         QApplication application(argc, argv);                                                      \
         application.setAttribute(Qt::AA_Use96Dpi, true);                                           \
         TestClass test(home);                                                                      \

@@ -8,4 +8,8 @@ namespace velmora {
 // object exists.
 void quitOnTerminationRequests();
 
+// A peer that drops a connection must not end the program: OpenSSL sends its closing notice with
+// a plain write(), which raises SIGPIPE on a socket the appliance has reset. Call once, early.
+void ignoreBrokenPipes();
+
 } // namespace velmora

@@ -1,4 +1,4 @@
-#include "app/TerminationSignals.h"
+#include "app/ProcessSignals.h"
 
 #include "app/Trace.h"
 
@@ -47,6 +47,14 @@ void quitOnTerminationRequests()
     action.sa_flags = SA_RESTART;
     for (const int number : { SIGTERM, SIGINT, SIGHUP })
         sigaction(number, &action, nullptr);
+}
+
+void ignoreBrokenPipes()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 } // namespace velmora

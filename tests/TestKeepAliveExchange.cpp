@@ -1,0 +1,289 @@
+#include "settings/ByteText.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+
+using standin::Exchange;
+using standin::Scheme;
+
+namespace {
+
+std::string stored(const std::u16string& name)
+{
+    std::u16string value;
+    std::string error;
+    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
+                                    name, value, error))
+        return "<missing>";
+    return velmora::lowBytes(value);
+}
+
+std::string refusal(const std::string& reason)
+{
+    return R"({"status":"fail","errors":")" + reason + "\"}";
+}
+
+} // namespace
+
+// The keep-alive exchange and its recovery, from the window against the stand-in appliance.
+class TestKeepAliveExchange : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestKeepAliveExchange(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void loggedOutSendsNothing();
+    void confirmedSessionChangesNothing();
+    void expiredSessionLogsInAgain();
+    void expiredSessionWhoseReloginGetsNoAnswerEndsTheSession();
+    void appliancesEndOfTheSessionEndsItHere_data();
+    void appliancesEndOfTheSessionEndsItHere();
+    void otherReasonEndsTheSessionButKeepsLoggedIn_data();
+    void otherReasonEndsTheSessionButKeepsLoggedIn();
+    void kickedWithoutSessionEndTextChangesNothing();
+    void applianceAwayKeepsTheTickGoing();
+    void malformedAnswerChangesNothing_data();
+    void malformedAnswerChangesNothing();
+
+private:
+    void logIn();
+    void expectUnchangedSession();
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+};
+
+void TestKeepAliveExchange::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+}
+
+void TestKeepAliveExchange::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance.reset();
+}
+
+void TestKeepAliveExchange::logIn()
+{
+    const auto where = m_appliance->listeners().at(0);
+    m_inspect->setEndpoint(where.address, where.port, true);
+    QVERIFY(m_window->login("ann", "secret"));
+    m_appliance->clearRequestLog();
+}
+
+void TestKeepAliveExchange::expectUnchangedSession()
+{
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->isLoggedOut());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+}
+
+void TestKeepAliveExchange::loggedOutSendsNothing()
+{
+    logIn();
+    m_inspect->setFlags(true, true);
+    const LogTail log(m_home.logFile());
+    QVERIFY(!m_window->keepALive());
+    QVERIFY(m_appliance->requestLog().empty());
+    QVERIFY(log.lines().isEmpty());
+}
+
+void TestKeepAliveExchange::confirmedSessionChangesNothing()
+{
+    logIn();
+    const LogTail log(m_home.logFile());
+    QVERIFY(m_window->keepALive());
+    expectUnchangedSession();
+    QCOMPARE(log.count(QStringLiteral("[error]")), 0);
+    QVERIFY(log.hasLine("info", "hit keepalive API with https"));
+    const auto request = m_appliance->requestLog().at(0);
+    QCOMPARE(request.target,
+             "/index.php?pageto=ka&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8&u="
+                 + m_inspect->userid() + "&username=ann&k1=" + m_inspect->k1());
+    QCOMPARE(request.userAgent, "VelmoraApp/1.0.0 (Windows NT 10.0; Win64; x64; rv:89.0)");
+}
+
+void TestKeepAliveExchange::expiredSessionLogsInAgain()
+{
+    logIn();
+    const std::string oldUserid = m_inspect->userid();
+    m_appliance->expireSessions();
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(m_window->keepALive());
+
+    QVERIFY(log.hasLine("error", "\"Session Expired\""));
+    QVERIFY(log.hasLine("error", "Try to login when session expired keepalive"));
+    const auto requests = m_appliance->requestLog();
+    QCOMPARE(requests.size(), size_t(2));
+    QCOMPARE(requests[1].param("pageto"), "c");
+    QCOMPARE(requests[1].param("password"), "secret"); // the password of the last login
+    QVERIFY(m_inspect->userid() != oldUserid);
+    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    expectUnchangedSession();
+    QVERIFY(m_window->keepALive()); // the new session is the one kept alive
+}
+
+void TestKeepAliveExchange::expiredSessionWhoseReloginGetsNoAnswerEndsTheSession()
+{
+    logIn();
+    m_appliance->expireSessions();
+    standin::FaultRule cut;
+    cut.fault = standin::Fault::resetMidAnswer;
+    cut.exchange = Exchange::login;
+    m_appliance->injectFault(cut);
+
+    QVERIFY(!m_window->keepALive());
+
+    QCOMPARE(m_inspect->errorMessage(), "\"Session Expired\"");
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+}
+
+void TestKeepAliveExchange::appliancesEndOfTheSessionEndsItHere_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("kicked out") << "kick"
+                                << "\"You have been kicked out by the administrator\"";
+    QTest::newRow("daily logout") << "daily"
+                                  << "";
+    QTest::newRow("blocked") << "block"
+                             << "";
+}
+
+void TestKeepAliveExchange::appliancesEndOfTheSessionEndsItHere()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, message);
+    logIn();
+    if (how == QLatin1String("kick"))
+        m_appliance->kickOut("ann");
+    else if (how == QLatin1String("daily"))
+        m_appliance->dailyLogout();
+    else
+        m_appliance->blockUser("ann");
+
+    QVERIFY(!m_window->keepALive());
+
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY(!m_inspect->isLoggedIn());
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    const QString shown = QString::fromStdString(m_inspect->errorMessage());
+    QVERIFY2(shown.startsWith(QLatin1Char('"')) && shown.endsWith(QLatin1Char('"')),
+             qPrintable(shown));
+    if (!message.isEmpty())
+        QCOMPARE(shown, message);
+    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // no login tried
+}
+
+void TestKeepAliveExchange::otherReasonEndsTheSessionButKeepsLoggedIn_data()
+{
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown reason") << "Quota exhausted";
+    QTest::newRow("expired inside a longer text") << "Your Session Expired today";
+}
+
+void TestKeepAliveExchange::otherReasonEndsTheSessionButKeepsLoggedIn()
+{
+    QFETCH(QString, reason);
+    logIn();
+    m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal(reason.toStdString())));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->keepALive());
+
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), "\"" + reason + "\"");
+    QVERIFY(m_inspect->isLoggedOut());
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY2(m_inspect->isLoggedIn(), "left as it was");
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // no login tried
+    QVERIFY(!log.contains(QStringLiteral("Try to login when session expired keepalive")));
+}
+
+void TestKeepAliveExchange::kickedWithoutSessionEndTextChangesNothing()
+{
+    logIn();
+    m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal("You were kicked")));
+    QVERIFY(!m_window->keepALive());
+    expectUnchangedSession();
+    QVERIFY(m_window->keepALive()); // the next tick sends the next keep-alive
+}
+
+void TestKeepAliveExchange::applianceAwayKeepsTheTickGoing()
+{
+    logIn();
+    m_appliance->stopListeners(standin::SessionsOnStop::keep);
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->keepALive());
+
+    QVERIFY(log.hasLine("info", "Try to login when login failed."));
+    QVERIFY(log.hasLine(
+        "error", "Kindly check your network. We are not able to connect with Velmora Appliance."));
+    expectUnchangedSession();
+    m_appliance->startListeners();
+    QVERIFY2(m_window->keepALive(), "the appliance kept the session");
+}
+
+void TestKeepAliveExchange::malformedAnswerChangesNothing_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("trace");
+    QTest::newRow("500") << 500 << R"({"status":"success"})"
+                         << "Connection error";
+    QTest::newRow("302") << 302 << ""
+                         << "Connection error";
+    QTest::newRow("a no status") << 200 << "{}"
+                                 << "keepalive json doesn't contain status";
+    QTest::newRow("a not json") << 200 << "<html>"
+                                << "keepalive json doesn't contain status";
+    QTest::newRow("b status not text") << 200 << R"({"status":true})"
+                                       << "keepalive json['stattus'] data type is not string";
+    QTest::newRow("d no errors") << 200 << R"({"status":"fail"})"
+                                 << "keepalive json doesn't contain error";
+    QTest::newRow("e errors not text") << 200 << R"({"status":"fail","errors":1})"
+                                       << "keepalive json['error'] data type is not string";
+}
+
+void TestKeepAliveExchange::malformedAnswerChangesNothing()
+{
+    QFETCH(int, status);
+    QFETCH(QString, body);
+    QFETCH(QString, trace);
+    logIn();
+    m_inspect->setErrorMessage("");
+    m_appliance->scriptAnswer(scripted(Exchange::keepAlive, status, body.toStdString()));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->keepALive());
+
+    QVERIFY(log.hasLine("error", trace));
+    expectUnchangedSession();
+    QCOMPARE(m_inspect->errorMessage(), status == 200 ? "" : "Connection error");
+}
+
+VELMORA_TEST_MAIN(TestKeepAliveExchange)
+#include "TestKeepAliveExchange.moc"

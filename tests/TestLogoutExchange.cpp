@@ -1,0 +1,210 @@
+#include "settings/ByteText.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+
+using standin::Exchange;
+using standin::Scheme;
+
+namespace {
+
+std::string stored(const std::u16string& name)
+{
+    std::u16string value;
+    std::string error;
+    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
+                                    name, value, error))
+        return "<missing>";
+    return velmora::lowBytes(value);
+}
+
+} // namespace
+
+// The logout exchange from the window against the stand-in appliance.
+class TestLogoutExchange : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestLogoutExchange(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void confirmedLogoutResetsTheStoredSession_data();
+    void confirmedLogoutResetsTheStoredSession();
+    void onlyTheBareWordConfirms_data();
+    void onlyTheBareWordConfirms();
+    void failureReportsAndKeepsThePage_data();
+    void failureReportsAndKeepsThePage();
+    void passwordFieldIsClearedUnlessRemembered_data();
+    void passwordFieldIsClearedUnlessRemembered();
+
+private:
+    // Logged in for real through the window, on the connected page.
+    void logIn(std::size_t listener);
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+};
+
+void TestLogoutExchange::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance =
+        startAppliance({ { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } });
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+}
+
+void TestLogoutExchange::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance.reset();
+}
+
+void TestLogoutExchange::logIn(std::size_t listener)
+{
+    const auto where = m_appliance->listeners().at(listener);
+    m_inspect->setEndpoint(where.address, where.port, where.scheme == Scheme::https);
+    QVERIFY(m_window->login("ann", "secret"));
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    m_appliance->clearRequestLog();
+}
+
+void TestLogoutExchange::confirmedLogoutResetsTheStoredSession_data()
+{
+    QTest::addColumn<int>("listener");
+    QTest::newRow("http") << 0;
+    QTest::newRow("https") << 1;
+}
+
+void TestLogoutExchange::confirmedLogoutResetsTheStoredSession()
+{
+    QFETCH(int, listener);
+    logIn(listener);
+    const std::string userid = m_inspect->userid();
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(m_window->logout());
+
+    QVERIFY(m_appliance->sessions().empty());
+    QVERIFY(m_inspect->isLoggedOut());
+    QVERIFY(!m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->tickerEnabled());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(m_inspect->userid(), userid); // only the stored copy is reset
+    for (const char16_t* name : { u"keep_userid", u"keep_username", u"keep_k1", u"keep_fixedIP" })
+        QCOMPARE(stored(name), "");
+    QCOMPARE(stored(u"keep_fixedPort"), "1");
+    QCOMPARE(stored(u"keepAlive_isHttps"), "1");
+
+    const auto request = m_appliance->requestLog().at(0);
+    QCOMPARE(
+        request.target,
+        "/index.php?pageto=fbo&operation=4&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8");
+    QCOMPARE(request.userAgent, "VelmoraApp/1.0.0 (Windows NT 10.0; Win64; x64; rv:89.0)");
+    QVERIFY(log.hasLine(
+        "info", listener ? "Hit the logout API with https" : "Hit the logout API with http"));
+    QVERIFY(log.hasLine("info", "Successfully logout."));
+}
+
+void TestLogoutExchange::onlyTheBareWordConfirms_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::newRow("line break after it") << "success\n";
+    QTest::newRow("json status") << R"({"status":"success"})";
+    QTest::newRow("capital") << "Success";
+    QTest::newRow("empty") << "";
+}
+
+void TestLogoutExchange::onlyTheBareWordConfirms()
+{
+    QFETCH(QString, body);
+    logIn(1);
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, body.toStdString()));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->logout());
+
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), body);
+    QVERIFY(log.hasLine("error", body.trimmed())); // a line break in the body ends the line
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY(m_inspect->isLoggedIn());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+}
+
+void TestLogoutExchange::failureReportsAndKeepsThePage_data()
+{
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("trace");
+    QTest::newRow("status 500") << true << "Connection error"
+                                << "Connection error:";
+    QTest::newRow("appliance gone")
+        << false << "Kindly check your network. We are not able to connect with Velmora Appliance."
+        << "Kindly check your network. We are not able to connect with Velmora Appliance.";
+}
+
+void TestLogoutExchange::failureReportsAndKeepsThePage()
+{
+    QFETCH(bool, reachable);
+    QFETCH(QString, message);
+    QFETCH(QString, trace);
+    logIn(1);
+    if (reachable)
+        m_appliance->scriptAnswer(scripted(Exchange::logout, 500, "success"));
+    else
+        m_appliance->stopListeners(standin::SessionsOnStop::keep);
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->logout());
+
+    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), message);
+    QVERIFY(log.hasLine("error", trace));
+    QVERIFY2(!m_inspect->tickerEnabled(),
+             "the tick stays off even when the appliance did not answer");
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    QCOMPARE(stored(u"keep_k1"), m_inspect->k1());
+}
+
+void TestLogoutExchange::passwordFieldIsClearedUnlessRemembered_data()
+{
+    QTest::addColumn<Qt::CheckState>("rememberMe");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<bool>("cleared");
+    QTest::newRow("not remembered") << Qt::Unchecked << true << true;
+    QTest::newRow("not remembered, logout fails") << Qt::Unchecked << false << true;
+    QTest::newRow("remembered") << Qt::Checked << true << false;
+    QTest::newRow("partly ticked counts as ticked") << Qt::PartiallyChecked << true << false;
+}
+
+void TestLogoutExchange::passwordFieldIsClearedUnlessRemembered()
+{
+    QFETCH(Qt::CheckState, rememberMe);
+    QFETCH(bool, succeeds);
+    QFETCH(bool, cleared);
+    logIn(0);
+    auto& ui = m_inspect->ui();
+    ui.remberMe->setTristate(true);
+    ui.remberMe->setCheckState(rememberMe);
+    ui.lineEdit_password->setText(QStringLiteral("secret"));
+    if (!succeeds)
+        m_appliance->stopListeners(standin::SessionsOnStop::keep);
+
+    QCOMPARE(m_window->logout(), succeeds);
+    QCOMPARE(ui.lineEdit_password->text().isEmpty(), cleared);
+}
+
+VELMORA_TEST_MAIN(TestLogoutExchange)
+#include "TestLogoutExchange.moc"

@@ -1,0 +1,119 @@
+#include "portal/TimeWorker.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+
+using standin::Exchange;
+using standin::Scheme;
+
+// The 4-second ticker on its own thread, alone and inside the window.
+class TestKeepAliveTicker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestKeepAliveTicker(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void ticksEveryFourSecondsOnlyWhileEnabled();
+    void keepAliveRunsOnTheGuiThread();
+    void windowTeardownStopsTheTickerAtOnce();
+
+private:
+    IsolatedHome& m_home;
+};
+
+void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
+{
+    QThread thread;
+    auto* worker = new TimeWorker;
+    worker->moveToThread(&thread);
+    connect(&thread, &QThread::started, worker, &TimeWorker::process);
+    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    QElapsedTimer clock;
+    std::vector<qint64> ticks;
+    connect(worker, &TimeWorker::sendDateTime, this, [&] { ticks.push_back(clock.elapsed()); });
+    clock.start();
+    thread.start();
+
+    QTest::qWait(5000); // more than one whole pass
+    QVERIFY2(ticks.empty(), "no tick while disabled");
+
+    worker->enabled = true;
+    const qint64 enabledAt = clock.elapsed();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 3, 17000);
+    QVERIFY2(ticks[0] - enabledAt <= 8100, "the first tick within 8 seconds");
+    for (size_t i = 1; i < ticks.size(); ++i) {
+        const qint64 gap = ticks[i] - ticks[i - 1];
+        QVERIFY2(gap >= 3900 && gap <= 4300, qPrintable(QString::number(gap)));
+    }
+
+    worker->enabled = false;
+    const size_t atDisable = ticks.size();
+    QTest::qWait(8500);
+    QVERIFY2(ticks.size() <= atDisable + 1, "at most one late tick");
+
+    worker->stop();
+    thread.quit();
+    QVERIFY(thread.wait(2000));
+}
+
+void TestKeepAliveTicker::keepAliveRunsOnTheGuiThread()
+{
+    // A keep-alive answered slowly holds whichever thread runs it: when that is the GUI thread,
+    // a timer there stalls for as long.
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
+    QVERIFY(window.login("ann", "secret"));
+
+    standin::FaultRule slow;
+    slow.fault = standin::Fault::slowAnswer;
+    slow.exchange = Exchange::keepAlive;
+    slow.delay = std::chrono::milliseconds(2000);
+    appliance->injectFault(slow);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longestStall = 0;
+    QTimer heartbeat;
+    connect(&heartbeat, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    heartbeat.start(20);
+    // Wait with the event loop turning: the ticks reach the window as queued calls.
+    const auto keepAlives = [&] {
+        int count = 0;
+        for (const auto& request : appliance->requestLog())
+            count += request.param("pageto") == "ka";
+        return count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(longestStall >= 1800, 5000);
+}
+
+void TestKeepAliveTicker::windowTeardownStopsTheTickerAtOnce()
+{
+    QElapsedTimer clock;
+    {
+        VelmoraAuth window;
+        VelmoraAuthInspector(window).setTickerEnabled(true);
+        QTest::qWait(100);
+        clock.start();
+    }
+    QVERIFY2(clock.elapsed() < 1000, "the ticker is not waited out");
+}
+
+VELMORA_TEST_MAIN(TestKeepAliveTicker)
+#include "TestKeepAliveTicker.moc"

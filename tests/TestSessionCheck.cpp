@@ -1,0 +1,166 @@
+#include "settings/ByteText.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+#include <QSignalSpy>
+
+using standin::Exchange;
+using standin::Scheme;
+
+namespace {
+
+void store(const std::u16string& name, const std::string& value)
+{
+    std::string error;
+    QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser,
+                                        u"Software\\Velmora\\VelmoraAuth", name,
+                                        velmora::widenBytes(value), error));
+}
+
+} // namespace
+
+// The window's check, at start, of a session stored by an earlier run.
+class TestSessionCheck : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestSessionCheck(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void storedSessionIsRevivedWithoutALogin();
+    void failedCheckLeavesTheLoginPage_data();
+    void failedCheckLeavesTheLoginPage();
+    void incompleteStoredSessionStartsNoCheck_data();
+    void incompleteStoredSessionStartsNoCheck();
+    void closingDuringASlowCheckDoesNotWaitForIt();
+
+private:
+    // What a successful login of an earlier run left in the store.
+    void storeSessionOfEarlierRun();
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+};
+
+void TestSessionCheck::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+}
+
+void TestSessionCheck::cleanup()
+{
+    m_appliance.reset();
+}
+
+void TestSessionCheck::storeSessionOfEarlierRun()
+{
+    VelmoraAuth earlier;
+    VelmoraAuthInspector inspect(earlier);
+    inspect.setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    QVERIFY(earlier.login("ann", "secret"));
+    m_appliance->clearRequestLog();
+}
+
+void TestSessionCheck::storedSessionIsRevivedWithoutALogin()
+{
+    storeSessionOfEarlierRun();
+
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QSignalSpy finished(&window, &VelmoraAuth::keepAliveFinished);
+    QTRY_COMPARE(finished.count(), 1);
+
+    QTRY_COMPARE(inspect.ui().stackedWidget->currentIndex(), 2);
+    QVERIFY(inspect.isLoggedIn());
+    QVERIFY(!inspect.isLoggedOut());
+    QVERIFY(inspect.tickerEnabled());
+    const auto requests = m_appliance->requestLog();
+    QCOMPARE(requests.size(), size_t(1));
+    QCOMPARE(requests[0].param("pageto"), "ka");
+    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
+}
+
+void TestSessionCheck::failedCheckLeavesTheLoginPage_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("session expired") << "expired";
+    QTest::newRow("appliance gone") << "gone";
+    QTest::newRow("kicked out") << "kicked";
+}
+
+void TestSessionCheck::failedCheckLeavesTheLoginPage()
+{
+    QFETCH(QString, how);
+    storeSessionOfEarlierRun();
+    if (how == QLatin1String("expired"))
+        m_appliance->expireSessions();
+    else if (how == QLatin1String("kicked"))
+        m_appliance->kickOut("ann");
+    else
+        m_appliance->stopListeners(standin::SessionsOnStop::lose);
+
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QSignalSpy finished(&window, &VelmoraAuth::keepAliveFinished);
+    QTRY_COMPARE(finished.count(), 1);
+    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
+
+    QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(!inspect.isLoggedIn());
+    QVERIFY(!inspect.tickerEnabled());
+    QVERIFY(!inspect.userid().empty()); // the stored values stay in the members
+}
+
+void TestSessionCheck::incompleteStoredSessionStartsNoCheck_data()
+{
+    QTest::addColumn<QString>("blank");
+    QTest::newRow("userid") << "keep_userid";
+    QTest::newRow("username") << "keep_username";
+    QTest::newRow("k1") << "keep_k1";
+    QTest::newRow("address") << "keep_fixedIP";
+}
+
+void TestSessionCheck::incompleteStoredSessionStartsNoCheck()
+{
+    QFETCH(QString, blank);
+    storeSessionOfEarlierRun();
+    store(blank.toStdU16String(), "");
+
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QSignalSpy finished(&window, &VelmoraAuth::keepAliveFinished);
+    QVERIFY(!finished.wait(1500));
+    QCOMPARE(inspect.runningWorkerThreads(), 0);
+    QVERIFY(m_appliance->requestLog().empty());
+    QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
+}
+
+void TestSessionCheck::closingDuringASlowCheckDoesNotWaitForIt()
+{
+    storeSessionOfEarlierRun();
+    standin::FaultRule slow;
+    slow.fault = standin::Fault::slowAnswer;
+    slow.exchange = Exchange::keepAlive;
+    slow.delay = std::chrono::seconds(20);
+    m_appliance->injectFault(slow);
+
+    QElapsedTimer timer;
+    {
+        VelmoraAuth window;
+        QVERIFY(m_appliance->waitForRequests(1, std::chrono::seconds(10)));
+        timer.start();
+    }
+    QVERIFY2(timer.elapsed() < 3000, "the request under way was cut off");
+}
+
+VELMORA_TEST_MAIN(TestSessionCheck)
+#include "TestSessionCheck.moc"

@@ -90,9 +90,10 @@ struct RawExchange
     bool connected = false;
 };
 
-// Sends `request` over plain TCP from `source` and reads until the peer closes.
+// Sends `request` over plain TCP from `source` and reads until the peer closes; with
+// `halfClose`, says that it has sent everything, as a request cut short would.
 inline RawExchange rawExchange(const standin::ListenAddress& to, const std::string& request,
-                               const std::string& source = "127.0.0.1")
+                               const std::string& source = "127.0.0.1", bool halfClose = false)
 {
     RawExchange result;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -110,6 +111,8 @@ inline RawExchange rawExchange(const standin::ListenAddress& to, const std::stri
             ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     }
     if (result.connected && ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) >= 0) {
+        if (halfClose)
+            ::shutdown(fd, SHUT_WR);
         char chunk[4096];
         for (;;) {
             const ssize_t received = ::recv(fd, chunk, sizeof chunk, 0);

@@ -27,6 +27,8 @@ private slots:
     void failedHandshakeLeavesNoResponse();
     void plainHttpWhereHttpsIsExpectedLeavesNoResponse();
     void faultKeepsToItsListenerAndExchange();
+    void requestsThatAreNotHttpGetBadRequest_data();
+    void requestsThatAreNotHttpGetBadRequest();
     void outageKeepsOrLosesSessions_data();
     void outageKeepsOrLosesSessions();
     void stoppingCutsPendingAnswersAtOnce();
@@ -143,6 +145,41 @@ void TestApplianceFaults::faultKeepsToItsListenerAndExchange()
     QVERIFY(!clientFor(http())->Get(login.c_str()));
     m_appliance->clearScripts();
     QVERIFY(clientFor(http())->Get(login.c_str()));
+}
+
+void TestApplianceFaults::requestsThatAreNotHttpGetBadRequest_data()
+{
+    QTest::addColumn<std::string>("request");
+    QTest::addColumn<std::string>("statusLine");
+
+    const std::string bad = "HTTP/1.1 400 Bad Request";
+    QTest::newRow("TLS hello") << std::string("\x16\x03\x01\x00\x05hello") << bad;
+    QTest::newRow("no version") << std::string("GET /isvelmora.php\r\n\r\n") << bad;
+    QTest::newRow("lower-case method") << std::string("get /isvelmora.php HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("absolute target")
+        << std::string("GET http://a/isvelmora.php HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("space in target") << std::string("GET /is velmora.php HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("header without colon") << std::string("GET / HTTP/1.1\r\nHost\r\n\r\n") << bad;
+    QTest::newRow("head over 16 KiB")
+        << "GET /isvelmora.php HTTP/1.1\r\nX: " + std::string(17000, 'a') + "\r\n\r\n"
+        << bad;
+    QTest::newRow("head cut short")
+        << std::string("GET /isvelmora.php HTTP/1.1\r\nHost: a\r\n") << bad;
+    QTest::newRow("POST") << std::string(
+        "POST /isvelmora.php HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                          << std::string("HTTP/1.1 405 Method Not Allowed");
+    QTest::newRow("HTTP/1.0") << std::string("GET /isvelmora.php HTTP/1.0\r\n\r\n")
+                              << std::string("HTTP/1.1 200 OK");
+}
+
+void TestApplianceFaults::requestsThatAreNotHttpGetBadRequest()
+{
+    QFETCH(std::string, request);
+    QFETCH(std::string, statusLine);
+    const RawExchange raw = rawExchange(http(), request, "127.0.0.1", true);
+    QVERIFY2(raw.received.starts_with(statusLine + "\r\n"), raw.received.substr(0, 40).c_str());
+    QCOMPARE(raw.endError, 0);
+    QCOMPARE(clientFor(http())->Get("/isvelmora.php")->status, 200);
 }
 
 void TestApplianceFaults::outageKeepsOrLosesSessions_data()

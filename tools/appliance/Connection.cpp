@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <utility>
 
 namespace standin {
 namespace {
@@ -86,7 +87,8 @@ std::optional<RequestHead> Connection::readHead()
 {
     char chunk[4096];
     for (;;) {
-        if (const auto end = m_buffered.find("\r\n\r\n"); end != std::string::npos) {
+        const auto end = m_buffered.find("\r\n\r\n");
+        if (end != std::string::npos && end <= headLimit) {
             RequestHead head { m_buffered.substr(0, end), true };
             m_buffered.erase(0, end + 4);
             return head;
@@ -96,12 +98,12 @@ std::optional<RequestHead> Connection::readHead()
         const bool cannotBeHttp =
             !m_buffered.empty() && (m_buffered.front() < 'A' || m_buffered.front() > 'Z');
         if (m_buffered.size() > headLimit || cannotBeHttp)
-            return RequestHead { std::move(m_buffered), false };
+            return RequestHead { std::exchange(m_buffered, {}), false };
         const long received = receive(chunk, sizeof chunk);
         if (received <= 0) {
             if (m_buffered.empty())
                 return std::nullopt;
-            return RequestHead { std::move(m_buffered), false };
+            return RequestHead { std::exchange(m_buffered, {}), false };
         }
         m_buffered.append(chunk, static_cast<std::size_t>(received));
     }

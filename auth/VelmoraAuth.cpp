@@ -2,6 +2,7 @@
 
 #include "app/ProgramPath.h"
 #include "app/Trace.h"
+#include "discovery/RouteTracer.h"
 #include "portal/TimeWorker.h"
 #include "settings/ByteText.h"
 
@@ -24,6 +25,7 @@ static void initialiseResources()
 
 VelmoraAuth::VelmoraAuth(QWidget* parent)
     : QMainWindow(parent)
+    , gatewayTraceCommand(velmora::gatewayTraceCommand)
 {
     traceInfo("start velmora authentication app");
 

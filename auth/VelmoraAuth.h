@@ -42,6 +42,13 @@ public:
     bool logout();
     bool keepALive();
 
+    // Appliance discovery, on the login thread. The probe makes an accepted address and port the
+    // appliance endpoint; the search tries the candidates one after another until one answers.
+    bool isVelmora(std::string address, std::int32_t port);
+    std::vector<std::string> traceroute();
+    bool findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::string address,
+                       std::int32_t port);
+
     // The stored appliance endpoint and session values: written after a successful login, read at
     // start and after every save, blanked after a logout.
     void saveSessionValues();
@@ -101,6 +108,8 @@ private:
     std::string username;
     std::string k1;
     std::string loginPassword;
+    // What traceroute() runs; replaced by the tests, which must never trace the real route.
+    std::string gatewayTraceCommand;
 
     TimeWorker* keepAliveWorker = nullptr;
     QThread* keepAliveThread = nullptr;

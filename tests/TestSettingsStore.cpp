@@ -180,7 +180,9 @@ void TestSettingsStore::interruptedWriteLeavesOldOrNewContent()
         writer.start(
             QStringLiteral(VELMORA_STORE_WRITER),
             { QStringLiteral("Software\\Velmora\\VelmoraAuth"), QString::number(valueSize) });
-        QVERIFY(writer.waitForReadyRead(20000));
+        // A writer killed just as QSettings made its lock file leaves it empty, and QLockFile
+        // only takes an empty lock over after 30 seconds.
+        QVERIFY(writer.waitForReadyRead(45000));
         QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(20, 200)));
         writer.kill();
         QVERIFY(writer.waitForFinished(5000));

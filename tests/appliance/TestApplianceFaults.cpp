@@ -26,7 +26,6 @@ private slots:
     void slowAnswerOutlastsAnImpatientClient();
     void failedHandshakeLeavesNoResponse();
     void plainHttpWhereHttpsIsExpectedLeavesNoResponse();
-    void faultKeepsToItsListenerAndExchange();
     void requestsThatAreNotHttpGetBadRequest_data();
     void requestsThatAreNotHttpGetBadRequest();
     void outageKeepsOrLosesSessions_data();
@@ -130,21 +129,6 @@ void TestApplianceFaults::plainHttpWhereHttpsIsExpectedLeavesNoResponse()
     QVERIFY(m_appliance->waitForRequests(1, 2s));
     QCOMPARE(m_appliance->requestLog().at(0).treatment, std::string("unreadable"));
     QCOMPARE(clientFor(http())->Get("/isvelmora.php")->body, std::string("velmora"));
-}
-
-void TestApplianceFaults::faultKeepsToItsListenerAndExchange()
-{
-    m_appliance->injectFault({ .fault = Fault::resetMidAnswer,
-                               .exchange = standin::Exchange::login,
-                               .times = standin::Times::untilCleared(),
-                               .listener = 1 });
-    const std::string login = loginTarget("ann", "secret");
-    QVERIFY(clientFor(http())->Get("/isvelmora.php"));
-    QVERIFY(clientFor(https())->Get(login.c_str()));
-    QVERIFY(!clientFor(http())->Get(login.c_str()));
-    QVERIFY(!clientFor(http())->Get(login.c_str()));
-    m_appliance->clearScripts();
-    QVERIFY(clientFor(http())->Get(login.c_str()));
 }
 
 void TestApplianceFaults::requestsThatAreNotHttpGetBadRequest_data()

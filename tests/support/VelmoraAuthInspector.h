@@ -114,6 +114,21 @@ public:
         });
     }
 
+    void setGatewayTraceCommand(const std::string& command)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.gatewayTraceCommand = command;
+            return 0;
+        });
+    }
+    void setConnectedVelmora(bool connected)
+    {
+        withState([&](VelmoraAuth& w) {
+            w.isConnectedVelmora = connected;
+            return 0;
+        });
+    }
+
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }
     bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }

@@ -1,0 +1,155 @@
+#include "discovery/GatewayList.h"
+#include "discovery/RouteTracer.h"
+#include "support/TestMain.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+// Recorded outputs of Windows' tracert and of Debian's traceroute, as each prints them.
+const char tracertTwoHops[] = "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
+                              "  1    <1 ms    <1 ms    <1 ms  192.168.1.1\r\n"
+                              "  2     3 ms     2 ms     2 ms  10.0.0.1\r\n\r\nTrace complete.\r\n";
+const char tracertFirstHopSilent[] =
+    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
+    "  1     *        *        *     Request timed out.\r\n"
+    "  2     3 ms     2 ms     2 ms  10.0.0.1\r\n\r\nTrace complete.\r\n";
+const char tracertNoHop[] =
+    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
+    "  1     *        *        *     Request timed out.\r\n"
+    "  2     *        *        *     Request timed out.\r\n\r\nTrace complete.\r\n";
+const char tracertDestinationAnswers[] =
+    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
+    "  1    <1 ms    <1 ms    <1 ms  192.168.1.1\r\n"
+    "  2     9 ms     9 ms     9 ms  8.8.8.8\r\n\r\nTrace complete.\r\n";
+const char tracerouteTwoHops[] = "traceroute to 8.8.8.8 (8.8.8.8), 2 hops max, 60 byte packets\n"
+                                 " 1  192.168.1.1  0.412 ms  0.388 ms  0.377 ms\n"
+                                 " 2  10.0.0.1  2.913 ms  2.901 ms  2.880 ms\n";
+const char tracerouteFirstHopSilent[] =
+    "traceroute to 8.8.8.8 (8.8.8.8), 2 hops max, 60 byte packets\n"
+    " 1  * * *\n"
+    " 2  10.0.0.1  2.913 ms  2.901 ms  2.880 ms\n";
+
+QStringList gateways(const std::string& output)
+{
+    std::vector<std::string> list;
+    velmora::collectGateways(output, list);
+    QStringList result;
+    for (const auto& gateway : list)
+        result << QString::fromStdString(gateway);
+    return result;
+}
+
+} // namespace
+
+class TestGatewayTrace : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestGatewayTrace(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void firstAddressIsDroppedAndHopsKept_data();
+    void firstAddressIsDroppedAndHopsKept();
+    void runnerGivesTheOutputWithTheDestinationOnce();
+    void runnerKeepsLongLinesWhole();
+    void missingTracerGivesNoGateway();
+
+private:
+    // A command that prints exactly what a file holds.
+    std::string printing(const QByteArray& output);
+
+    IsolatedHome& m_home;
+    QTemporaryDir m_files;
+    int m_fileCount = 0;
+};
+
+void TestGatewayTrace::firstAddressIsDroppedAndHopsKept_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList two { QStringLiteral("192.168.1.1"), QStringLiteral("10.0.0.1") };
+    QTest::newRow("tracert, two hops") << QByteArray(tracertTwoHops) << two;
+    QTest::newRow("tracert, first hop silent")
+        << QByteArray(tracertFirstHopSilent) << QStringList { QStringLiteral("10.0.0.1") };
+    QTest::newRow("tracert, no hop answers") << QByteArray(tracertNoHop) << QStringList {};
+    QTest::newRow("tracert, destination as hop 2")
+        << QByteArray(tracertDestinationAnswers)
+        << QStringList { QStringLiteral("192.168.1.1"), QStringLiteral("8.8.8.8") };
+    QTest::newRow("no output") << QByteArray() << QStringList {};
+    QTest::newRow("five groups match four")
+        << QByteArray("to 8.8.8.8\n 1  1.2.3.4.5\n") << QStringList { QStringLiteral("1.2.3.4") };
+    QTest::newRow("no range check")
+        << QByteArray("to 8.8.8.8\n 1  999.1.1.1\n") << QStringList { QStringLiteral("999.1.1.1") };
+    // traceroute's output after the runner has named the destination once.
+    QTest::newRow("traceroute, two hops")
+        << QByteArray("traceroute to 8.8.8.8, 2 hops max, 60 byte packets\n"
+                      " 1  192.168.1.1  0.412 ms\n 2  10.0.0.1  2.913 ms\n")
+        << two;
+}
+
+void TestGatewayTrace::firstAddressIsDroppedAndHopsKept()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QStringList, expected);
+    QCOMPARE(gateways(output.toStdString()), expected);
+}
+
+std::string TestGatewayTrace::printing(const QByteArray& output)
+{
+    const QString path = m_files.filePath(QStringLiteral("output-%1.txt").arg(++m_fileCount));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(output);
+    file.close();
+    return "cat '" + path.toStdString() + "'";
+}
+
+void TestGatewayTrace::runnerGivesTheOutputWithTheDestinationOnce()
+{
+    const auto output = velmora::runTracer(printing(tracerouteTwoHops));
+    QVERIFY(output);
+    QVERIFY2(output->starts_with("traceroute to 8.8.8.8, 2 hops max"), output->c_str());
+    QCOMPARE(gateways(*output),
+             (QStringList { QStringLiteral("192.168.1.1"), QStringLiteral("10.0.0.1") }));
+
+    const auto silent = velmora::runTracer(printing(tracerouteFirstHopSilent));
+    QVERIFY(silent);
+    QCOMPARE(gateways(*silent), QStringList { QStringLiteral("10.0.0.1") });
+
+    // tracert names the destination once already; its output passes unchanged.
+    const auto windows = velmora::runTracer(printing(tracertTwoHops));
+    QVERIFY(windows);
+    QCOMPARE(*windows, std::string(tracertTwoHops));
+}
+
+void TestGatewayTrace::runnerKeepsLongLinesWhole()
+{
+    // Read in pieces of at most 127 characters; the pieces must join up in order.
+    QByteArray output = "traceroute to 8.8.8.8, 2 hops max\n 1  192.168.1.1 ";
+    for (int i = 0; i < 40; ++i)
+        output += QByteArray::number(i) + ".25 ms ";
+    output += "\n 2  10.0.0.1 end without a line break";
+    const auto result = velmora::runTracer(printing(output));
+    QVERIFY(result);
+    QCOMPARE(QByteArray::fromStdString(*result), output);
+}
+
+void TestGatewayTrace::missingTracerGivesNoGateway()
+{
+    const auto output = velmora::runTracer("no-such-route-tracer-here 8.8.8.8 2>/dev/null");
+    QVERIFY(output);
+    QVERIFY(gateways(*output).isEmpty());
+    // The fake tracer on PATH stands in for the real one in every test.
+    const auto fake = velmora::runTracer(velmora::gatewayTraceCommand);
+    QVERIFY(fake);
+    QVERIFY(gateways(*fake).isEmpty());
+}
+
+VELMORA_TEST_MAIN(TestGatewayTrace)
+#include "TestGatewayTrace.moc"

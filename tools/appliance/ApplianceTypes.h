@@ -139,7 +139,8 @@ struct Options
     std::string certificateFile {};
     std::string keyFile {};
     // Called on a connection thread after each request was answered; status is the status
-    // line sent (0 when none was).
+    // line sent (0 when none was). It must not stop or start the listeners: a stop waits for
+    // the very thread it runs on.
     std::function<void(const LoggedRequest&, int status)> onAnswered {};
 };
 

@@ -49,6 +49,7 @@ public:
     std::vector<LoggedRequest> requestLog() const;
     void clearRequestLog();
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+    // `done` runs under the log's lock, on every change: it must not call the stand-in.
     bool waitUntil(const std::function<bool(const std::vector<LoggedRequest>&)>& done,
                    std::chrono::milliseconds timeout) const;
 

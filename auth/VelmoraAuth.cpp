@@ -45,8 +45,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     startSessionCheck();
     restoreRememberedCredentials();
     logProgramPath();
-
-    connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});
+    connectFormActions();
 }
 
 VelmoraAuth::~VelmoraAuth()

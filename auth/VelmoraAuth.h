@@ -49,6 +49,13 @@ public:
     bool findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::string address,
                        std::int32_t port);
 
+    // The login workflow: startLogin puts the window in its waiting state and starts a login
+    // thread; onLoginFinished shows the outcome when that thread is done.
+    void startLogin();
+    void onLoginFinished();
+    bool isValidIpAddress(std::string text);
+    bool isValidPort(std::string text);
+
     // The stored appliance endpoint and session values: written after a successful login, read at
     // start and after every save, blanked after a logout.
     void saveSessionValues();
@@ -68,6 +75,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The form as it was when Login was pressed.
+    struct LoginForm
+    {
+        std::string username;
+        std::string password;
+        std::string ipText;
+        std::string portText;
+        bool autoDetectIp = true;
+        bool autoDetectPort = true;
+        bool rememberMe = false;
+    };
+
     struct Endpoint
     {
         std::string address;
@@ -77,6 +96,11 @@ private:
 
     void createTrayIcon();
     void connectTrayActions();
+    void connectFormActions();
+    void logoutFromButton();
+    void runLoginWorker(const LoginForm& form);
+    void rememberCredentials(const LoginForm& form);
+    void forgetCredentials();
     void logProgramPath();
     void restoreRememberedCredentials();
     void startKeepAliveTicker();

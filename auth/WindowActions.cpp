@@ -1,10 +1,14 @@
 #include "auth/VelmoraAuth.h"
 
 #include "app/Trace.h"
+#include "auth/Browser.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
+
+#include <iostream>
 
 void VelmoraAuth::connectTrayActions()
 {
@@ -22,4 +26,80 @@ void VelmoraAuth::connectTrayActions()
                     activateWindow();
                 }
             });
+}
+
+void VelmoraAuth::connectFormActions()
+{
+    connect(ui.autoDetectIpAddress, &QCheckBox::clicked, this, [this] {
+        std::cout << "check ip" << std::endl;
+        traceInfo("clicked autodetectIPAddress");
+        // Read after the click has toggled it; any state but unchecked counts as ticked.
+        if (ui.autoDetectIpAddress->checkState() != Qt::Unchecked) {
+            traceInfo("Hide IP address");
+            ui.lineEdit_ipAdress->hide();
+        } else {
+            traceInfo("Show IP address");
+            ui.lineEdit_ipAdress->show();
+        }
+    });
+    connect(ui.autoDetectPortAddress, &QCheckBox::clicked, this, [this] {
+        std::cout << "check port" << std::endl;
+        traceInfo("clicked autoDetectPortAddress");
+        if (ui.autoDetectPortAddress->checkState() != Qt::Unchecked) {
+            traceInfo("Hide port address");
+            ui.lineEdit_portadress->hide();
+        } else {
+            traceInfo("Show port address");
+            ui.lineEdit_portadress->show();
+        }
+    });
+    connect(ui.logout, &QPushButton::clicked, this, &VelmoraAuth::logoutFromButton);
+    connect(ui.login, &QPushButton::clicked, this, &VelmoraAuth::startLogin);
+    // Emitted on the login thread: queued to the GUI thread, after everything the worker wrote.
+    connect(this, &VelmoraAuth::loginFinished, this, &VelmoraAuth::onLoginFinished);
+    connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});
+    connect(ui.termsAndCondition, &QToolButton::clicked, this, [] {
+        traceInfo("Hit termsAndCondition using shell execute and try to open termsAndCondition in "
+                  "default web browser");
+        velmora::openInBrowser(velmora::termsAndConditionsUrl);
+    });
+    connect(ui.howToUse, &QToolButton::clicked, this, [] {
+        QMessageBox::information(
+            nullptr, QStringLiteral("How to use"),
+            QStringLiteral("- Ensure that you are connected to the correct "
+                           "network.\n - Allows all the necessary permissions\n "
+                           "1.Set IP address manually: (Gateway of Firewall).\n 2. "
+                           "Set Port manually: (80/443/8090)."),
+            QMessageBox::Ok);
+    });
+}
+
+void VelmoraAuth::logoutFromButton()
+{
+    traceInfo("clicked Logout button");
+    traceInfo("Set disable logout button and open loading page");
+    ui.logout->setEnabled(false);
+    ui.stackedWidget->setCurrentIndex(1);
+    // The request below blocks this thread: let the loading page be drawn first.
+    QCoreApplication::processEvents();
+    traceInfo("Hit logout function and wait for response");
+    const bool loggedOut = logout();
+    std::string message;
+    {
+        std::lock_guard lock(stateMutex);
+        isLoggedOut = loggedOut;
+        message = errorMessage;
+    }
+    if (loggedOut) {
+        traceInfo("Successfully logout and set login page");
+        ui.stackedWidget->setCurrentIndex(0);
+    } else {
+        traceInfo("Error while logout time");
+        traceError(message);
+        QMessageBox::information(this, QStringLiteral("Information"),
+                                 QString::fromUtf8(message.c_str()), QMessageBox::Ok);
+    }
+    ui.stackedWidget->setCurrentIndex(0);
+    ui.logout->setEnabled(true);
+    QCoreApplication::processEvents();
 }

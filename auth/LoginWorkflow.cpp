@@ -1,0 +1,268 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/Trace.h"
+#include "portal/PortalRequests.h"
+#include "settings/ByteText.h"
+#include "settings/SettingsKey.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QThread>
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <regex>
+
+namespace {
+
+// Any state but unchecked counts as ticked.
+bool isTicked(const QCheckBox* box)
+{
+    return box->checkState() != Qt::Unchecked;
+}
+
+// The typed port as the search takes it: decimal, leading blanks and a sign allowed, up to the
+// first non-digit. A text that does not convert at all (no leading digit, or beyond 32 bits)
+// becomes port 0, which no appliance can listen on: every probe of it fails at once, and the
+// worker goes on to report.
+std::int32_t portNumber(const std::string& text)
+{
+    try {
+        return std::stoi(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+} // namespace
+
+bool VelmoraAuth::isValidIpAddress(std::string text)
+{
+    // Four groups of one to three digits; no range check, leading zeros allowed.
+    static const std::regex dottedQuad(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)");
+    return std::regex_match(text, dottedQuad);
+}
+
+bool VelmoraAuth::isValidPort(std::string text)
+{
+    static const std::regex digits(R"(\d+)");
+    return std::regex_match(text, digits);
+}
+
+void VelmoraAuth::startLogin()
+{
+    traceInfo("start login to firewall");
+    {
+        std::lock_guard lock(stateMutex);
+        errorMessage.clear();
+        isLoggedIn = false;
+        // Keeps the keep-alive idle until the login exchange says otherwise.
+        isLoggedOut = true;
+    }
+    ui.stackedWidget->setCurrentIndex(1);
+    // Disabled before the events are processed: a second press of Login lands on a disabled
+    // button and starts nothing.
+    ui.stackedWidget->setEnabled(false);
+    QCoreApplication::processEvents();
+    traceError("opened loading page while login");
+    traceError("Initialize thread for login");
+
+    // The worker may not touch a widget: it gets the form as it is at this press.
+    const LoginForm form { ui.lineEdit_username->text().toStdString(),
+                           ui.lineEdit_password->text().toStdString(),
+                           ui.lineEdit_ipAdress->text().toStdString(),
+                           ui.lineEdit_portadress->text().toStdString(),
+                           isTicked(ui.autoDetectIpAddress),
+                           isTicked(ui.autoDetectPortAddress),
+                           isTicked(ui.remberMe) };
+
+    auto* loginThread = new QThread(this);
+    auto* loginObject = new QObject;
+    traceInfo("Connect the thread's started signal to start the lambda function through the "
+              "loginObject");
+    connect(loginThread, &QThread::started, loginObject, [this, form, loginThread] {
+        runLoginWorker(form);
+        loginThread->quit();
+    });
+    traceInfo("Connect the thread's finished signal to delete it when done");
+    connect(loginThread, &QThread::finished, loginThread, &QObject::deleteLater);
+    connect(loginThread, &QThread::finished, loginObject, &QObject::deleteLater);
+    loginObject->moveToThread(loginThread);
+
+    std::erase_if(workerThreads, [](const QPointer<QThread>& thread) { return thread.isNull(); });
+    workerThreads.emplace_back(loginThread);
+    loginThread->start(QThread::InheritPriority);
+}
+
+void VelmoraAuth::runLoginWorker(const LoginForm& form)
+{
+    traceInfo("Get the data from user edit text");
+    traceInfo("Get the status of all checkbox");
+    traceInfo("Start validation of user data");
+    bool valid = true;
+    std::cout << form.username.size() << '\n' << form.username << std::endl;
+
+    // The first rule that fails decides; texts are taken as typed, blanks included.
+    std::string validationMessage;
+    if (form.username.empty())
+        validationMessage = "Enter valid username";
+    else if (form.password.empty())
+        validationMessage = "Enter valid password";
+    else if (!form.autoDetectIp && !isValidIpAddress(form.ipText))
+        validationMessage = "Enter valid IP address";
+    else if (!form.autoDetectPort && !isValidPort(form.portText))
+        validationMessage = "Enter valid port address";
+    if (!validationMessage.empty()) {
+        valid = false;
+        setErrorMessage(validationMessage);
+    }
+
+    const std::string portText = form.portText.empty() ? "0" : form.portText;
+    if (valid)
+        traceInfo("Validataion is successfull");
+    else
+        traceError("Validataion is not successfull");
+    const std::int32_t port = portNumber(portText);
+
+    // Written whatever the validation says, so the form comes back as it was left.
+    traceInfo("Check the rember me is checked or not");
+    if (form.rememberMe)
+        rememberCredentials(form);
+    else
+        forgetCredentials();
+
+    traceInfo("Initialize default port address");
+    // The console shows asterisks for the password: on Linux it ends up in session logs.
+    std::cout << form.username << "\n....\n********\n"
+              << form.ipText << "\n...\n"
+              << portText << '\n'
+              << form.autoDetectIp << "..." << form.autoDetectPort << std::endl;
+
+    std::string rememberedIP;
+    std::int32_t rememberedPort = 0;
+    {
+        std::lock_guard lock(stateMutex);
+        isConnectedVelmora = false;
+        rememberedIP = fixedIP;
+        rememberedPort = fixedPort;
+    }
+    traceInfo("Try to get fixedIP address and fixedPort number");
+    bool found = false;
+    if (!rememberedIP.empty() && form.autoDetectIp && form.autoDetectPort) {
+        traceInfo("User have fixedIP and fixedPort. first check this.");
+        found = findIpAndPort(true, true, rememberedIP, rememberedPort);
+    } else {
+        traceInfo("First time, try to find fixedIP and fixedPort and isHttps");
+        found = findIpAndPort(form.autoDetectIp, form.autoDetectPort, form.ipText, port);
+    }
+    {
+        std::lock_guard lock(stateMutex);
+        isConnectedVelmora = found;
+    }
+    traceInfo("Check the isConnectedVelmora and validation flag");
+
+    if (valid && found) {
+        traceInfo("Device are connected to Velmora internet and all data are valid.");
+        if (!login(form.username, form.password)) {
+            std::cout << "login not success" << std::endl;
+            traceInfo("Login not success");
+        }
+    } else if (valid) {
+        setErrorMessage(velmora::networkFailureMessage);
+        traceError(velmora::networkFailureMessage);
+    }
+
+    traceInfo("Emit a signal to indicate that the login process is finished");
+    emit loginFinished();
+}
+
+void VelmoraAuth::rememberCredentials(const LoginForm& form)
+{
+    const auto write = [this](const char16_t* name, const std::string& value) {
+        return registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath, name,
+                                         velmora::widenBytes(value), registryError);
+    };
+    const auto reportFailure = [this] {
+        std::cout << "Error:" << registryError << std::endl;
+        traceError(registryError);
+    };
+
+    traceInfo("Set the username into registry......");
+    std::cout << "Username registry:" << form.username << std::endl;
+    if (write(valueUsername, form.username)) {
+        traceInfo("Successfully add username into registry");
+        std::cout << "successfully add username into registry" << std::endl;
+    } else {
+        reportFailure();
+    }
+
+    traceInfo("Set the password into registry......");
+    std::cout << "Password registry:********" << std::endl;
+    if (write(valuePassword, form.password)) {
+        traceInfo("Successfully add password into registry");
+        std::cout << "successfully add password into registry" << std::endl;
+    } else {
+        reportFailure();
+    }
+
+    traceInfo("Set the rememberme into registry......");
+    std::cout << "IsRemberme registry:" << 1 << std::endl;
+    if (write(valueRememberMe, "Yes")) {
+        traceInfo("Successfully add isrember into registry");
+        std::cout << "successfully add isrememberme into registry" << std::endl;
+    } else {
+        reportFailure();
+    }
+}
+
+void VelmoraAuth::forgetCredentials()
+{
+    // Blanked, not removed: the values stay in the store as empty texts.
+    bool allBlanked = true;
+    for (const char16_t* name : { valueUsername, valuePassword, valueRememberMe }) {
+        allBlanked = registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath, name,
+                                               std::u16string(), registryError)
+            && allBlanked;
+    }
+    if (allBlanked) {
+        traceInfo("Successfully delete username and password into registry");
+    } else {
+        std::lock_guard lock(stateMutex);
+        traceError(errorMessage);
+    }
+}
+
+void VelmoraAuth::onLoginFinished()
+{
+    std::cout << "--------------finished login--------------" << std::endl;
+    traceInfo("Login is finished.");
+    qDebug().noquote() << "\n" << Q_FUNC_INFO << ":\n";
+
+    std::string message;
+    bool loggedIn = false;
+    {
+        std::lock_guard lock(stateMutex);
+        message = errorMessage;
+        loggedIn = isLoggedIn;
+    }
+    if (!message.empty()) {
+        traceError(message);
+        ui.stackedWidget->setCurrentIndex(0);
+        QMessageBox::information(nullptr, QStringLiteral("Information"),
+                                 QString::fromStdString(message), QMessageBox::Ok);
+        ui.stackedWidget->setEnabled(true);
+        QCoreApplication::processEvents();
+    }
+    if (loggedIn) {
+        traceInfo("Login is sccussfull");
+        ui.stackedWidget->setCurrentIndex(2);
+        QCoreApplication::processEvents();
+    } else {
+        ui.stackedWidget->setCurrentIndex(0);
+    }
+    // errorMessage stays; the next login clears it.
+    ui.stackedWidget->setEnabled(true);
+    QCoreApplication::processEvents();
+}

@@ -1,0 +1,451 @@
+#include "settings/ByteText.h"
+#include "support/ModalBoxes.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+
+using standin::Exchange;
+using standin::Scheme;
+
+namespace {
+
+const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
+
+std::string stored(const std::u16string& name)
+{
+    std::u16string value;
+    std::string error;
+    if (!RegistryStore().readString(RegistryRoot::CurrentUser, settingsKey, name, value, error))
+        return "<missing>";
+    return velmora::lowBytes(value);
+}
+
+void typeInto(QLineEdit* field, const QString& text)
+{
+    field->clear();
+    for (const QChar c : text) {
+        // QTest knows key codes for ASCII only; other letters arrive as the text a keyboard
+        // layout would give.
+        if (c.unicode() < 0x80)
+            QTest::keyClick(field, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void click(QAbstractButton* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// A check box stretches across the form but takes clicks on its box and label only.
+void click(QCheckBox* box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+}
+
+int count(const std::vector<standin::LoggedRequest>& log, const std::string& what)
+{
+    int found = 0;
+    for (const auto& request : log)
+        found +=
+            what == "probe" ? request.path == "/isvelmora.php" : request.param("pageto") == what;
+    return found;
+}
+
+} // namespace
+
+// The login workflow driven from the real window: typing into the fields and pressing the buttons,
+// against the stand-in appliance.
+class TestLoginWorkflow : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestLoginWorkflow(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void typedAddressAndPortReachTheConnectedPage();
+    void refusedLoginShowsItsTextAndReturnsToAnEnabledForm();
+    void validationMessagesComeInOrder_data();
+    void validationMessagesComeInOrder();
+    void rememberMeStoresTheFormEvenWhenItIsInvalid();
+    void uncheckedRememberMeBlanksTheStoredCredentials();
+    void unreachableApplianceAsksToCheckTheNetwork();
+    void portBeyond32BitsFailsWithoutHanging();
+    void rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked();
+    void secondPressDuringALoginStartsNothing();
+    void logoutReturnsToTheLoginPage();
+    void failedLogoutShowsItsBoxAndStillReturns();
+    void storedSessionIsRevivedAtTheNextStart();
+    void ipAndPortChecks_data();
+    void ipAndPortChecks();
+
+private:
+    // Unticks both auto-detect boxes and types the stand-in's address and port.
+    void typeEndpoint(std::size_t listener);
+    void typeCredentials(const QString& user, const QString& password);
+    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::unique_ptr<ModalBoxes> m_boxes;
+};
+
+void TestLoginWorkflow::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance =
+        startAppliance({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } });
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_boxes = std::make_unique<ModalBoxes>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestLoginWorkflow::cleanup()
+{
+    m_boxes.reset();
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance.reset();
+}
+
+void TestLoginWorkflow::typeEndpoint(std::size_t listener)
+{
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    QVERIFY(ui().lineEdit_ipAdress->isVisible());
+    QVERIFY(ui().lineEdit_portadress->isVisible());
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui().lineEdit_portadress, QString::number(m_appliance->listeners().at(listener).port));
+}
+
+void TestLoginWorkflow::typeCredentials(const QString& user, const QString& password)
+{
+    typeInto(ui().lineEdit_username, user);
+    typeInto(ui().lineEdit_password, password);
+}
+
+void TestLoginWorkflow::typedAddressAndPortReachTheConnectedPage()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+
+    click(ui().login);
+    QCOMPARE(ui().stackedWidget->currentIndex(), 1); // loading, at once
+    QVERIFY(!ui().stackedWidget->isEnabled());
+
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QVERIFY(m_boxes->shown.isEmpty());
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(m_inspect->isConnectedVelmora());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(stored(u"keep_fixedPort"), std::to_string(m_appliance->listeners().at(0).port));
+    QCOMPARE(stored(u"keepAlive_isHttps"), "1");
+    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    const auto log = m_appliance->requestLog();
+    QCOMPARE(log.size(), size_t(2));
+    QCOMPARE(log[0].path, "/isvelmora.php");
+    QCOMPARE(log[1].param("pageto"), "c");
+    QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
+}
+
+void TestLoginWorkflow::refusedLoginShowsItsTextAndReturnsToAnEnabledForm()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("wrong"));
+    click(ui().login);
+
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].title, "Information");
+    QCOMPARE(m_boxes->shown[0].text, "\"Invalid username or password\"");
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(!m_inspect->isLoggedIn());
+    QCOMPARE(ui().lineEdit_password->text(), "wrong"); // the form is left for another try
+}
+
+void TestLoginWorkflow::validationMessagesComeInOrder_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("ip"); // empty: the address box stays ticked
+    QTest::addColumn<QString>("port"); // empty: the port box stays ticked; "-": unticked, empty
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing typed: the user name only") << ""
+                                                       << ""
+                                                       << ""
+                                                       << ""
+                                                       << "Enter valid username";
+    QTest::newRow("no password") << "ann"
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "Enter valid password";
+    QTest::newRow("a blank is a password") << "ann"
+                                           << " "
+                                           << "127.0.0"
+                                           << ""
+                                           << "Enter valid IP address";
+    QTest::newRow("three groups") << "ann"
+                                  << "pw"
+                                  << "127.0.0"
+                                  << ""
+                                  << "Enter valid IP address";
+    QTest::newRow("port with a letter") << "ann"
+                                        << "pw"
+                                        << ""
+                                        << "80a"
+                                        << "Enter valid port address";
+    QTest::newRow("empty port") << "ann"
+                                << "pw"
+                                << ""
+                                << "-"
+                                << "Enter valid port address";
+}
+
+void TestLoginWorkflow::validationMessagesComeInOrder()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, ip);
+    QFETCH(QString, port);
+    QFETCH(QString, message);
+    typeCredentials(user, password);
+    if (!ip.isEmpty()) {
+        click(ui().autoDetectIpAddress);
+        typeInto(ui().lineEdit_ipAdress, ip);
+    }
+    if (!port.isEmpty()) {
+        click(ui().autoDetectPortAddress);
+        typeInto(ui().lineEdit_portadress, port == QLatin1String("-") ? QString() : port);
+    }
+    click(ui().login);
+
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].title, "Information");
+    QCOMPARE(m_boxes->shown[0].text, message);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(count(m_appliance->requestLog(), "c"), 0); // no login request
+}
+
+void TestLoginWorkflow::rememberMeStoresTheFormEvenWhenItIsInvalid()
+{
+    typeCredentials(QStringLiteral("Jürgen"), QString());
+    click(ui().remberMe);
+    click(ui().login);
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].text, "Enter valid password");
+    QCOMPARE(QString::fromStdString(stored(u"username")), QStringLiteral("Jürgen"));
+    QCOMPARE(stored(u"password"), "");
+    QCOMPARE(stored(u"rememberme"), "Yes");
+
+    // The next start fills the form back in.
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    VelmoraAuth restarted;
+    VelmoraAuthInspector inspect(restarted);
+    QCOMPARE(inspect.ui().lineEdit_username->text(), QStringLiteral("Jürgen"));
+    QVERIFY(inspect.ui().remberMe->isChecked());
+}
+
+void TestLoginWorkflow::uncheckedRememberMeBlanksTheStoredCredentials()
+{
+    std::string error;
+    for (const char16_t* name : { u"username", u"password", u"rememberme" })
+        QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser, settingsKey, name, u"old",
+                                            error));
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    QVERIFY(!ui().remberMe->isChecked());
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    // Blanked, not removed.
+    QCOMPARE(stored(u"username"), "");
+    QCOMPARE(stored(u"password"), "");
+    QCOMPARE(stored(u"rememberme"), "");
+}
+
+void TestLoginWorkflow::unreachableApplianceAsksToCheckTheNetwork()
+{
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui().lineEdit_portadress, QString::number(refusedLoopbackPort()));
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].text,
+             "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QVERIFY(!m_inspect->isConnectedVelmora());
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+}
+
+void TestLoginWorkflow::portBeyond32BitsFailsWithoutHanging()
+{
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui().lineEdit_portadress,
+             QStringLiteral("99999999999")); // digits: it passes the check
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->shown.size(), 1, 5000);
+    QCOMPARE(m_boxes->shown[0].text,
+             "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QVERIFY(m_appliance->requestLog().empty());
+}
+
+void TestLoginWorkflow::rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    click(ui().logout);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    QTRY_VERIFY(ui().logout->isEnabled());
+
+    // Both boxes ticked again: the endpoint of the last login is probed, whatever the fields say.
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.99"));
+    typeInto(ui().lineEdit_password, QStringLiteral("secret")); // the logout cleared it
+    m_appliance->clearRequestLog();
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    const auto log = m_appliance->requestLog();
+    QCOMPARE(log.size(), size_t(2));
+    QCOMPARE(log[0].listener.port, m_appliance->listeners().at(0).port);
+    QCOMPARE(log[0].path, "/isvelmora.php");
+}
+
+void TestLoginWorkflow::secondPressDuringALoginStartsNothing()
+{
+    standin::FaultRule slow;
+    slow.fault = standin::Fault::slowAnswer;
+    slow.exchange = Exchange::probe;
+    slow.delay = std::chrono::milliseconds(1500);
+    m_appliance->injectFault(slow);
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+
+    click(ui().login);
+    click(ui().login);
+    QTest::keyClick(ui().lineEdit_password, Qt::Key_Return);
+    QCOMPARE(m_inspect->runningWorkerThreads(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
+    const auto log = m_appliance->requestLog();
+    QCOMPARE(count(log, "probe"), 1);
+    QCOMPARE(count(log, "c"), 1);
+}
+
+void TestLoginWorkflow::logoutReturnsToTheLoginPage()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+
+    click(ui().logout);
+
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(ui().logout->isEnabled());
+    QVERIFY(m_inspect->isLoggedOut());
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY(m_boxes->shown.isEmpty());
+    QVERIFY(m_appliance->sessions().empty());
+    QVERIFY2(ui().lineEdit_password->text().isEmpty(), "not remembered, so the password goes");
+    QCOMPARE(stored(u"keep_fixedIP"), "");
+}
+
+void TestLoginWorkflow::failedLogoutShowsItsBoxAndStillReturns()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    m_appliance->stopListeners(standin::SessionsOnStop::keep);
+
+    click(ui().logout);
+
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].title, "Information");
+    QCOMPARE(m_boxes->shown[0].text,
+             "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QVERIFY2(m_boxes->shown[0].hadParent, "the logout box belongs to the window");
+    QTRY_VERIFY(ui().logout->isEnabled());
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(!m_inspect->isLoggedOut());
+    QVERIFY(!m_inspect->tickerEnabled());
+}
+
+void TestLoginWorkflow::storedSessionIsRevivedAtTheNextStart()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().remberMe);
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+
+    // The program ends without a logout; the appliance keeps the session.
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance->clearRequestLog();
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(ui().lineEdit_username->text(), "ann"); // remembered
+    const auto log = m_appliance->requestLog();
+    QCOMPARE(log.size(), size_t(1));
+    QCOMPARE(log[0].param("pageto"), "ka");
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestLoginWorkflow::ipAndPortChecks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("validIp");
+    QTest::addColumn<bool>("validPort");
+    QTest::newRow("dotted quad") << "192.168.1.1" << true << false;
+    QTest::newRow("no range check") << "256.1.1.1" << true << false;
+    QTest::newRow("leading zeros") << "010.0.0.1" << true << false;
+    QTest::newRow("three groups") << "1.2.3" << false << false;
+    QTest::newRow("leading blank") << " 1.2.3.4" << false << false;
+    QTest::newRow("four digits in a group") << "1.2.3.1000" << false << false;
+    QTest::newRow("zero") << "0" << false << true;
+    QTest::newRow("above the tcp range") << "99999" << false << true;
+    QTest::newRow("sign") << "+80" << false << false;
+    QTest::newRow("trailing blank") << "80 " << false << false;
+    QTest::newRow("empty") << "" << false << false;
+}
+
+void TestLoginWorkflow::ipAndPortChecks()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, validIp);
+    QFETCH(bool, validPort);
+    QCOMPARE(m_window->isValidIpAddress(text.toStdString()), validIp);
+    QCOMPARE(m_window->isValidPort(text.toStdString()), validPort);
+}
+
+VELMORA_TEST_MAIN(TestLoginWorkflow)
+#include "TestLoginWorkflow.moc"

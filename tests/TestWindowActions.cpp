@@ -1,0 +1,91 @@
+#include "support/ModalBoxes.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+// Catches what the window asks the desktop to open, so no browser starts.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// The window's own actions besides login and logout.
+class TestWindowActions : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestWindowActions(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void autoDetectBoxesShowAndHideTheirFieldsIndependently();
+    void howToUseShowsItsTextWithoutATraceLine();
+    void termsOpenTheTermsPageInTheBrowser();
+
+private:
+    IsolatedHome& m_home;
+};
+
+void TestWindowActions::autoDetectBoxesShowAndHideTheirFieldsIndependently()
+{
+    VelmoraAuth window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto& ui = VelmoraAuthInspector(window).ui();
+
+    QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton);
+    QVERIFY(ui.lineEdit_ipAdress->isVisible());
+    QVERIFY(!ui.lineEdit_portadress->isVisible());
+    QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton);
+    QVERIFY(ui.lineEdit_portadress->isVisible());
+    QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton);
+    QVERIFY(!ui.lineEdit_ipAdress->isVisible());
+    QVERIFY(ui.lineEdit_portadress->isVisible());
+    QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton);
+    QVERIFY(!ui.lineEdit_portadress->isVisible());
+}
+
+void TestWindowActions::howToUseShowsItsTextWithoutATraceLine()
+{
+    VelmoraAuth window;
+    window.show();
+    QFile log(m_home.logFile());
+    const qint64 logSize = log.size();
+    ModalBoxes boxes;
+    QTest::mouseClick(VelmoraAuthInspector(window).ui().howToUse, Qt::LeftButton);
+    QTRY_COMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].title, "How to use");
+    QCOMPARE(boxes.shown[0].text,
+             "- Ensure that you are connected to the correct network.\n"
+             " - Allows all the necessary permissions\n"
+             " 1.Set IP address manually: (Gateway of Firewall).\n"
+             " 2. Set Port manually: (80/443/8090).");
+    QVERIFY(!boxes.shown[0].hadParent);
+    QCOMPARE(log.size(), logSize);
+}
+
+void TestWindowActions::termsOpenTheTermsPageInTheBrowser()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    VelmoraAuth window;
+    window.show();
+    QTest::mouseClick(VelmoraAuthInspector(window).ui().termsAndCondition, Qt::LeftButton);
+    QCOMPARE(catcher.opened.size(), 1);
+    QCOMPARE(catcher.opened[0].path(), "/terms-and-conditions");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+VELMORA_TEST_MAIN(TestWindowActions)
+#include "TestWindowActions.moc"

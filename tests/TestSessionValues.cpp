@@ -162,6 +162,7 @@ void TestSessionValues::clearedSessionLoadsAsLoggedOutEndpoint()
     QCOMPARE(inspect.fixedIP(), "");
     QCOMPARE(inspect.fixedPort(), 1);
     QVERIFY(inspect.isHttps());
+    QCOMPARE(inspect.startedWorkerThreads(), 0); // no session check
 }
 
 void TestSessionValues::rememberMeIsTickedByExactlyYes_data()

@@ -134,6 +134,15 @@ public:
     bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }
     void setTickerEnabled(bool on) { m_window.keepAliveWorker->enabled = on; }
 
+    // Login and session-check threads started (and not yet deleted).
+    int startedWorkerThreads()
+    {
+        int started = 0;
+        for (const auto& thread : m_window.workerThreads)
+            started += !thread.isNull();
+        return started;
+    }
+
     // Login and session-check threads that are still running.
     int runningWorkerThreads()
     {

@@ -10,10 +10,11 @@ namespace velmora {
 // before the hops.
 extern const char* const gatewayTraceCommand;
 
-// Runs a command and returns its whole standard output, unchanged but for the platform's header
-// line, which is presented so that the destination's address appears once. When the command
-// cannot be started, writes "Failed to open pipe." to standard error and returns nothing. The
-// command's exit status is not looked at.
+// Runs a command and returns its whole standard output as the platform's text-mode pipe gives it
+// (Windows turns CRLF into LF), with one change on Linux: traceroute's header line names the
+// destination twice, and is presented so that it names it once, as tracert's does. When the
+// command cannot be started, writes "Failed to open pipe." to standard error and returns nothing.
+// The command's exit status is not looked at.
 std::optional<std::string> runTracer(const std::string& command);
 
 } // namespace velmora

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -30,6 +32,27 @@ KeepAliveAnswer keepAliveOutcome(KeepAliveAnswer::Kind kind, std::string trace,
     return answer;
 }
 
+// The "data" object is only echoed on the console, but dumping it recurses once per level: an
+// answer nested many thousands deep would exhaust the login thread's stack. Real answers are flat.
+constexpr std::size_t deepestEchoedData = 100;
+
+bool nestedDeeperThan(const json& value, std::size_t levels)
+{
+    // A list of its own instead of recursion, for the same reason.
+    std::vector<std::pair<const json*, std::size_t>> pending { { &value, 1 } };
+    while (!pending.empty()) {
+        const auto [node, level] = pending.back();
+        pending.pop_back();
+        if (level > levels)
+            return true;
+        if (node->is_structured()) {
+            for (const json& element : *node)
+                pending.emplace_back(&element, level + 1);
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool containsSessionEndText(std::string_view text)
@@ -49,7 +72,8 @@ LoginAnswer readLoginAnswer(const std::string& body)
     json answer;
     try {
         answer = json::parse(body);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) {
+        // Not only parse_error: a number beyond a double's range is refused with out_of_range.
         return loginOutcome(Kind::Unreadable, error.what());
     }
 
@@ -95,7 +119,8 @@ LoginAnswer readLoginAnswer(const std::string& body)
         return loginOutcome(Kind::UnusableSession, "Data type of k1 is not number", status.dump());
 
     LoginAnswer accepted = loginOutcome(Kind::Accepted, {}, status.dump());
-    accepted.data = data.dump();
+    if (!nestedDeeperThan(data, deepestEchoedData))
+        accepted.data = data.dump();
     accepted.userid = data.at("userid").dump();
     // The name's JSON text without its quotation marks: escapes stay as the appliance sent them.
     const std::string name = data.at("username").dump();
@@ -111,8 +136,9 @@ KeepAliveAnswer readKeepAliveAnswer(const std::string& body)
     std::string parseError;
     try {
         answer = json::parse(body);
-    } catch (const json::parse_error& error) {
-        // Carry on with an empty answer: it has no status, which says the rest.
+    } catch (const json::exception& error) {
+        // Carry on with an empty answer: it has no status, which says the rest. (A number beyond
+        // a double's range comes as out_of_range, not parse_error.)
         parseError = error.what();
         answer = json();
     }

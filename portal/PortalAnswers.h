@@ -23,7 +23,7 @@ struct LoginAnswer
     Kind kind = Kind::Unreadable;
     std::string trace;
     std::string status; // the "status" value as JSON text, when it exists
-    std::string data; // the "data" value as JSON text, when accepted
+    std::string data; // the "data" value as JSON text, when accepted (empty past 100 levels)
     std::string userid;
     std::string username;
     std::string k1;

@@ -1,6 +1,10 @@
 #include "portal/PortalAnswers.h"
 #include "support/TestMain.h"
 
+#include <QThread>
+
+#include <memory>
+
 using velmora::KeepAliveAnswer;
 using velmora::LoginAnswer;
 
@@ -19,6 +23,7 @@ private slots:
     void loginAnswerIsJudgedInOrder();
     void acceptedLoginKeepsTheValuesAsJsonText();
     void refusedLoginKeepsPlainAndQuotedText();
+    void deeplyNestedDataIsAcceptedWithoutEcho();
     void keepAliveAnswerIsJudgedInOrder_data();
     void keepAliveAnswerIsJudgedInOrder();
     void sessionEndTextsAreMatchedWithTheirCase_data();
@@ -67,6 +72,10 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder_data()
                                << "[json.exception.parse_error.101]";
     QTest::newRow("comments refused") << R"({"status":"fail", /* c */ "errors":"x"})"
                                       << K::Unreadable << "[json.exception.parse_error.101]";
+    // The parser refuses it with out_of_range, not parse_error; it must not escape either.
+    QTest::newRow("number beyond a double")
+        << R"({"status":"success","data":{"userid":1e400,"username":"a","k1":1}})" << K::Unreadable
+        << "[json.exception.out_of_range.406]";
 }
 
 void TestPortalAnswers::loginAnswerIsJudgedInOrder()
@@ -102,6 +111,30 @@ void TestPortalAnswers::refusedLoginKeepsPlainAndQuotedText()
     QCOMPARE(answer.errorsJson, "\"Bad \\\"pw\\\"\"");
 }
 
+void TestPortalAnswers::deeplyNestedDataIsAcceptedWithoutEcho()
+{
+    // Read on a thread with a Windows thread's stack (1 MB): dumping 100000 levels for the console
+    // echo used to overflow it.
+    const std::string nested = std::string(100000, '[') + std::string(100000, ']');
+    const std::string body =
+        R"({"status":"success","data":{"userid":7,"username":"ann","k1":99,"x":)" + nested + "}}";
+    LoginAnswer answer;
+    std::unique_ptr<QThread> reader(
+        QThread::create([&] { answer = velmora::readLoginAnswer(body); }));
+    reader->setStackSize(1024 * 1024);
+    reader->start();
+    QVERIFY(reader->wait(60000));
+    QCOMPARE(answer.kind, LoginAnswer::Kind::Accepted);
+    QCOMPARE(answer.userid, "7");
+    QCOMPARE(answer.username, "ann");
+    QCOMPARE(answer.k1, "99");
+    QVERIFY(answer.data.empty());
+
+    const LoginAnswer shallow = velmora::readLoginAnswer(
+        R"({"status":"success","data":{"userid":7,"username":"ann","k1":99,"x":[[1]]}})");
+    QCOMPARE(shallow.data, R"({"k1":99,"userid":7,"username":"ann","x":[[1]]})");
+}
+
 void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder_data()
 {
     QTest::addColumn<QString>("body");
@@ -115,6 +148,9 @@ void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder_data()
                                 << "keepalive json doesn't contain status" << true;
     QTest::newRow("a empty body") << "" << K::Malformed << "keepalive json doesn't contain status"
                                   << true;
+    QTest::newRow("a number beyond a double")
+        << R"({"status":"fail","errors":"x","n":-1e999})" << K::Malformed
+        << "keepalive json doesn't contain status" << true;
     QTest::newRow("b status object")
         << R"({"status":{}})" << K::Malformed << "keepalive json['stattus'] data type is not string"
         << false;

@@ -12,4 +12,9 @@ namespace velmora {
 // so far and nothing is dropped.
 void collectGateways(const std::string& tracerOutput, std::vector<std::string>& gateways);
 
+// Debian's traceroute names the destination twice in its header ("traceroute to 8.8.8.8 (8.8.8.8),
+// ..."), where tracert names it once: drops the parenthesised copy from the first line, so that
+// collectGateways drops exactly one address before the hops. Other output comes back unchanged.
+std::string withDestinationOnce(const std::string& tracerOutput);
+
 } // namespace velmora

@@ -56,6 +56,9 @@ public:
 private slots:
     void firstAddressIsDroppedAndHopsKept_data();
     void firstAddressIsDroppedAndHopsKept();
+    void headerNamesTheDestinationOnce_data();
+    void headerNamesTheDestinationOnce();
+    void longOutputNeitherOverflowsNorStalls();
     void runnerGivesTheOutputWithTheDestinationOnce();
     void runnerKeepsLongLinesWhole();
     void missingTracerGivesNoGateway();
@@ -86,6 +89,11 @@ void TestGatewayTrace::firstAddressIsDroppedAndHopsKept_data()
         << QByteArray("to 8.8.8.8\n 1  1.2.3.4.5\n") << QStringList { QStringLiteral("1.2.3.4") };
     QTest::newRow("no range check")
         << QByteArray("to 8.8.8.8\n 1  999.1.1.1\n") << QStringList { QStringLiteral("999.1.1.1") };
+    QTest::newRow("quads back to back")
+        << QByteArray("to 8.8.8.8\n 1  1.2.3.4.5.6.7.8\n")
+        << QStringList { QStringLiteral("1.2.3.4"), QStringLiteral("5.6.7.8") };
+    QTest::newRow("short groups skipped") << QByteArray("8.8.8.8 1.2.3 x1..2.3.4 01.2.3.45x")
+                                          << QStringList { QStringLiteral("01.2.3.45") };
     // traceroute's output after the runner has named the destination once.
     QTest::newRow("traceroute, two hops")
         << QByteArray("traceroute to 8.8.8.8, 2 hops max, 60 byte packets\n"
@@ -98,6 +106,46 @@ void TestGatewayTrace::firstAddressIsDroppedAndHopsKept()
     QFETCH(QByteArray, output);
     QFETCH(QStringList, expected);
     QCOMPARE(gateways(output.toStdString()), expected);
+}
+
+void TestGatewayTrace::headerNamesTheDestinationOnce_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("rewritten");
+    QTest::newRow("traceroute") << QByteArray(
+        "traceroute to 8.8.8.8 (8.8.8.8), 2 hops max\n 1  *\n")
+                                << QByteArray("traceroute to 8.8.8.8, 2 hops max\n 1  *\n");
+    QTest::newRow("only the first group")
+        << QByteArray("traceroute to a (b) (c)\n") << QByteArray("traceroute to a (c)\n");
+    QTest::newRow("tracert unchanged") << QByteArray(tracertTwoHops) << QByteArray(tracertTwoHops);
+    QTest::newRow("not on the first line")
+        << QByteArray("x\ntraceroute to a (b)\n") << QByteArray("x\ntraceroute to a (b)\n");
+    QTest::newRow("group across lines")
+        << QByteArray("traceroute to a (b\n)") << QByteArray("traceroute to a (b\n)");
+    QTest::newRow("no name") << QByteArray("traceroute to  (b)")
+                             << QByteArray("traceroute to  (b)");
+}
+
+void TestGatewayTrace::headerNamesTheDestinationOnce()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, rewritten);
+    QCOMPARE(QByteArray::fromStdString(velmora::withDestinationOnce(output.toStdString())),
+             rewritten);
+}
+
+void TestGatewayTrace::longOutputNeitherOverflowsNorStalls()
+{
+    // The regex search recursed per digit and rescanned a run from each of its digits.
+    const std::string digits(1000000, '7');
+    QCOMPARE(gateways("to 8.8.8.8\n 1  " + digits + ".1.1.1\n"),
+             QStringList { QString::fromStdString(digits + ".1.1.1") });
+    QCOMPARE(gateways("to 8.8.8.8\n" + digits + "\n 1  10.0.0.1\n"),
+             QStringList { QStringLiteral("10.0.0.1") });
+
+    const std::string name(1000000, 'a');
+    QCOMPARE(velmora::withDestinationOnce("traceroute to " + name + " (8.8.8.8), 2 hops max\n"),
+             "traceroute to " + name + ", 2 hops max\n");
 }
 
 std::string TestGatewayTrace::printing(const QByteArray& output)

@@ -1,0 +1,266 @@
+#include "settings/ByteText.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+
+using standin::Exchange;
+using standin::Fault;
+using standin::Scheme;
+
+Q_DECLARE_METATYPE(Fault)
+
+namespace {
+
+const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
+const char networkMessage[] =
+    "Kindly check your network. We are not able to connect with Velmora Appliance.";
+
+std::string stored(const std::u16string& name)
+{
+    std::u16string value;
+    std::string error;
+    if (!RegistryStore().readString(RegistryRoot::CurrentUser, settingsKey, name, value, error))
+        return "<missing>";
+    return velmora::lowBytes(value);
+}
+
+standin::FaultRule fault(Fault kind, Exchange exchange,
+                         std::chrono::milliseconds delay = std::chrono::seconds(3))
+{
+    standin::FaultRule rule;
+    rule.fault = kind;
+    rule.exchange = kind == Fault::failedHandshake ? Exchange::any : exchange;
+    rule.delay = delay;
+    return rule;
+}
+
+} // namespace
+
+// What a misbehaving network or appliance does to a session, exchange by exchange: the program
+// keeps running, each exchange ends the way it does for that kind of failure, and what is stored
+// is not touched by a failure.
+class TestSessionUnderFaults : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestSessionUnderFaults(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void keepAliveSurvivesEveryFault_data();
+    void keepAliveSurvivesEveryFault();
+    void loginSurvivesEveryFault_data();
+    void loginSurvivesEveryFault();
+    void logoutSurvivesEveryFault_data();
+    void logoutSurvivesEveryFault();
+    void probeSurvivesEveryFault_data();
+    void probeSurvivesEveryFault();
+    void tickGoesOnWhileTheApplianceIsAway_data();
+    void tickGoesOnWhileTheApplianceIsAway();
+
+private:
+    void faultRows();
+    void logIn();
+    // The stored session, the remembered credentials and the flags as the login left them.
+    void expectSessionIntact();
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::string m_userid;
+};
+
+void TestSessionUnderFaults::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+}
+
+void TestSessionUnderFaults::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance.reset();
+}
+
+void TestSessionUnderFaults::logIn()
+{
+    std::string error;
+    for (const auto& [name, value] : { std::pair { u"username", u"ann" },
+                                       { u"password", u"secret" },
+                                       { u"rememberme", u"Yes" } })
+        QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser, settingsKey, name, value,
+                                            error));
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    QVERIFY(m_window->login("ann", "secret"));
+    m_userid = m_inspect->userid();
+    m_appliance->clearRequestLog();
+}
+
+void TestSessionUnderFaults::expectSessionIntact()
+{
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->isLoggedOut());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    QCOMPARE(m_inspect->userid(), m_userid);
+    QCOMPARE(stored(u"keep_userid"), m_userid);
+    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(stored(u"username"), "ann");
+    QCOMPARE(stored(u"password"), "secret");
+    QCOMPARE(stored(u"rememberme"), "Yes");
+}
+
+void TestSessionUnderFaults::faultRows()
+{
+    QTest::addColumn<Fault>("kind");
+    QTest::addColumn<bool>("answered"); // an answer comes, only not one the exchange can use
+    QTest::newRow("reset mid-answer") << Fault::resetMidAnswer << false;
+    QTest::newRow("truncated body") << Fault::truncatedBody << false;
+    QTest::newRow("10 MB body") << Fault::hugeBody << true;
+    QTest::newRow("failed TLS handshake") << Fault::failedHandshake << false;
+}
+
+void TestSessionUnderFaults::keepAliveSurvivesEveryFault_data()
+{
+    faultRows();
+}
+
+void TestSessionUnderFaults::keepAliveSurvivesEveryFault()
+{
+    QFETCH(Fault, kind);
+    QFETCH(bool, answered);
+    logIn();
+    m_inspect->setErrorMessage("");
+    m_appliance->injectFault(fault(kind, Exchange::keepAlive));
+    const LogTail log(m_home.logFile());
+
+    QVERIFY(!m_window->keepALive());
+
+    if (answered)
+        QVERIFY(log.hasLine("error", "keepalive json doesn't contain status"));
+    else
+        QCOMPARE(m_inspect->errorMessage(), networkMessage);
+    expectSessionIntact();
+    QVERIFY2(m_window->keepALive(), "the next tick keeps the session alive");
+}
+
+void TestSessionUnderFaults::loginSurvivesEveryFault_data()
+{
+    faultRows();
+}
+
+void TestSessionUnderFaults::loginSurvivesEveryFault()
+{
+    QFETCH(Fault, kind);
+    QFETCH(bool, answered);
+    logIn();
+    m_inspect->setErrorMessage("");
+    m_appliance->injectFault(fault(kind, Exchange::login));
+
+    QVERIFY(!m_window->login("ann", "secret"));
+
+    // A body that is not JSON leaves the message as it was; no answer asks to check the network.
+    QCOMPARE(m_inspect->errorMessage(), answered ? "" : networkMessage);
+    expectSessionIntact();
+}
+
+void TestSessionUnderFaults::logoutSurvivesEveryFault_data()
+{
+    faultRows();
+}
+
+void TestSessionUnderFaults::logoutSurvivesEveryFault()
+{
+    QFETCH(Fault, kind);
+    QFETCH(bool, answered);
+    logIn();
+    m_appliance->injectFault(fault(kind, Exchange::logout));
+
+    QVERIFY(!m_window->logout());
+
+    if (answered)
+        QCOMPARE(m_inspect->errorMessage().size(), standin::hugeBodySize); // the body, as it came
+    else
+        QCOMPARE(m_inspect->errorMessage(), networkMessage);
+    QVERIFY(!m_inspect->tickerEnabled());
+    QCOMPARE(stored(u"keep_userid"), m_userid);
+    QCOMPARE(stored(u"password"), "secret");
+}
+
+void TestSessionUnderFaults::probeSurvivesEveryFault_data()
+{
+    faultRows();
+}
+
+void TestSessionUnderFaults::probeSurvivesEveryFault()
+{
+    QFETCH(Fault, kind);
+    m_inspect->setEndpoint("127.0.0.9", 9, true);
+    m_appliance->injectFault(fault(kind, Exchange::probe));
+    QVERIFY(!m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port));
+    QCOMPARE(m_inspect->fixedIP(), "127.0.0.9");
+    QVERIFY(m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port));
+}
+
+void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway_data()
+{
+    QTest::addColumn<bool>("keptSessions");
+    QTest::newRow("appliance that kept the session") << true;
+    QTest::newRow("appliance that lost it") << false;
+}
+
+void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
+{
+    QFETCH(bool, keptSessions);
+    logIn();
+    const auto keepAlives = [&] {
+        int count = 0;
+        for (const auto& request : m_appliance->requestLog())
+            count += request.param("pageto") == "ka";
+        return count;
+    };
+
+    // Slow answers first: the tick waits for them on the GUI thread and carries on.
+    standin::FaultRule slow =
+        fault(Fault::slowAnswer, Exchange::keepAlive, std::chrono::milliseconds(2500));
+    m_appliance->injectFault(slow);
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
+    expectSessionIntact();
+
+    // Away for two ticks or more: nothing reaches it, the tick stays on.
+    const LogTail log(m_home.logFile());
+    m_appliance->stopListeners(keptSessions ? standin::SessionsOnStop::keep
+                                            : standin::SessionsOnStop::lose);
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(QString::fromLatin1(networkMessage)) >= 2, 20000);
+    expectSessionIntact();
+
+    m_appliance->clearRequestLog();
+    m_appliance->startListeners();
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
+    if (keptSessions) {
+        expectSessionIntact(); // the same session goes on
+        QCOMPARE(m_appliance->requestLog().front().param("u"), m_userid);
+    } else {
+        // "Session Expired" for the lost session: logged in again with the same credentials.
+        QTRY_VERIFY(m_inspect->userid() != m_userid);
+        QVERIFY(m_inspect->isLoggedIn());
+        QVERIFY(m_inspect->tickerEnabled());
+        QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+        QCOMPARE(stored(u"password"), "secret");
+    }
+}
+
+VELMORA_TEST_MAIN(TestSessionUnderFaults)
+#include "TestSessionUnderFaults.moc"

@@ -12,8 +12,9 @@ mkdir -p build/screenshots
 
 tour() {
     Xvfb :79 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    local xvfb=$!
-    trap 'kill $xvfb 2>/dev/null || true' EXIT
+    # Global, not local: the trap runs after the function has returned.
+    xvfb=$!
+    trap 'kill "$xvfb" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X79 ] && break; sleep 0.1; done
     local home
     home=$(mktemp -d)

@@ -1,0 +1,112 @@
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+#include <QFile>
+
+using standin::Scheme;
+
+namespace {
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
+}
+
+int openFileCount()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+}
+
+long residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+// Logins and logouts from the window, many in a row: each login thread and its context object
+// are released, and nothing grows with the count.
+class TestManyLogins : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestManyLogins(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void twoHundredLoginsReleaseWhatTheyUse();
+
+private:
+    void loginAndLogout(VelmoraAuthInspector& inspect);
+
+    IsolatedHome& m_home;
+};
+
+void TestManyLogins::loginAndLogout(VelmoraAuthInspector& inspect)
+{
+    auto& ui = inspect.ui();
+    QTest::mouseClick(ui.login, Qt::LeftButton);
+    QTRY_VERIFY(ui.stackedWidget->currentIndex() == 2 && ui.stackedWidget->isEnabled());
+    QTest::mouseClick(ui.logout, Qt::LeftButton);
+    QCOMPARE(ui.stackedWidget->currentIndex(), 0);
+    QVERIFY(inspect.isLoggedOut());
+}
+
+void TestManyLogins::twoHundredLoginsReleaseWhatTheyUse()
+{
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    window.show();
+    auto& ui = inspect.ui();
+    QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton, {},
+                      QPoint(8, ui.autoDetectIpAddress->height() / 2));
+    QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton, {},
+                      QPoint(8, ui.autoDetectPortAddress->height() / 2));
+    QTest::keyClicks(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    QTest::keyClicks(ui.lineEdit_portadress, QString::number(appliance->listeners().at(0).port));
+    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("ann"));
+    // Remembered, so the logout leaves the password in its field for the next round.
+    QTest::mouseClick(ui.remberMe, Qt::LeftButton, {}, QPoint(8, ui.remberMe->height() / 2));
+    QTest::keyClicks(ui.lineEdit_password, QStringLiteral("secret"));
+
+    // A few rounds first, so that caches and pools of the libraries are in place.
+    for (int round = 0; round < 10; ++round)
+        loginAndLogout(inspect);
+    QTRY_COMPARE(window.findChildren<QThread*>().size(), 0);
+    const int threadsBefore = threadCount();
+    const int filesBefore = openFileCount();
+    const long residentBefore = residentKilobytes();
+
+    constexpr int rounds = 200;
+    for (int round = 0; round < rounds; ++round) {
+        loginAndLogout(inspect);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("round %1").arg(round)));
+    }
+
+    QTRY_COMPARE(window.findChildren<QThread*>().size(), 0);
+    QTRY_COMPARE(threadCount(), threadsBefore);
+    QCOMPARE(openFileCount(), filesBefore);
+    const long grown = residentKilobytes() - residentBefore;
+    qInfo("threads %d, open files %d, resident memory %ld kB -> %ld kB after %d logins",
+          threadsBefore, filesBefore, residentBefore, residentBefore + grown, rounds);
+    QVERIFY2(grown < 4096, qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(grown)));
+    QCOMPARE(appliance->sessions().size(), size_t(0));
+}
+
+VELMORA_TEST_MAIN(TestManyLogins)
+#include "TestManyLogins.moc"

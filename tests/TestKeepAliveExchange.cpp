@@ -1,5 +1,5 @@
-#include "settings/ByteText.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -9,16 +9,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-std::string stored(const std::u16string& name)
-{
-    std::u16string value;
-    std::string error;
-    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
-                                    name, value, error))
-        return "<missing>";
-    return velmora::lowBytes(value);
-}
 
 std::string refusal(const std::string& reason)
 {
@@ -137,7 +127,7 @@ void TestKeepAliveExchange::expiredSessionLogsInAgain()
     QCOMPARE(requests[1].param("pageto"), "c");
     QCOMPARE(requests[1].param("password"), "secret"); // the password of the last login
     QVERIFY(m_inspect->userid() != oldUserid);
-    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
     expectUnchangedSession();
     QVERIFY(m_window->keepALive()); // the new session is the one kept alive
 }

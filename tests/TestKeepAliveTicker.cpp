@@ -76,11 +76,8 @@ void TestKeepAliveTicker::keepAliveRunsOnTheGuiThread()
     inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
     QVERIFY(window.login("ann", "secret"));
 
-    standin::FaultRule slow;
-    slow.fault = standin::Fault::slowAnswer;
-    slow.exchange = Exchange::keepAlive;
-    slow.delay = std::chrono::milliseconds(2000);
-    appliance->injectFault(slow);
+    appliance->injectFault(
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
 
     QElapsedTimer clock;
     clock.start();

@@ -1,5 +1,5 @@
-#include "settings/ByteText.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -9,16 +9,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-std::string stored(const std::u16string& name)
-{
-    std::u16string value;
-    std::string error;
-    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
-                                    name, value, error))
-        return "<missing>";
-    return velmora::lowBytes(value);
-}
 
 const char successBody[] = R"({"status":"success","data":{"userid":7,"username":"ann","k1":99}})";
 
@@ -117,12 +107,12 @@ void TestLoginExchange::acceptedLoginOpensAndStoresTheSession()
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
 
     const auto where = m_appliance->listeners().at(listener);
-    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
-    QCOMPARE(stored(u"keep_username"), "ann");
-    QCOMPARE(stored(u"keep_k1"), m_inspect->k1());
-    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
-    QCOMPARE(stored(u"keep_fixedPort"), std::to_string(where.port));
-    QCOMPARE(stored(u"keepAlive_isHttps"), listener == 1 ? "1" : "0");
+    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
+    QCOMPARE(storedValue(u"keep_username"), "ann");
+    QCOMPARE(storedValue(u"keep_k1"), m_inspect->k1());
+    QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(storedValue(u"keep_fixedPort"), std::to_string(where.port));
+    QCOMPARE(storedValue(u"keepAlive_isHttps"), listener == 1 ? "1" : "0");
 
     const auto requests = m_appliance->requestLog();
     QCOMPARE(requests.size(), size_t(1));
@@ -218,7 +208,7 @@ void TestLoginExchange::unusableSuccessAnswer()
     QCOMPARE(m_inspect->userid(), "1");
     QCOMPARE(m_inspect->username(), "old");
     QCOMPARE(m_inspect->k1(), "2");
-    QCOMPARE(stored(u"keep_userid"), "<missing>");
+    QCOMPARE(storedValue(u"keep_userid"), "<missing>");
     const auto requests = m_appliance->requestLog();
     QCOMPARE(requests.size(), size_t(logoutSent ? 2 : 1));
     if (logoutSent) {
@@ -376,7 +366,7 @@ void TestLoginExchange::floatingUseridAndEscapedNameAreKeptAsText()
     QVERIFY(m_window->login("ann", "secret"));
     QCOMPARE(m_inspect->userid(), "12.5");
     QCOMPARE(m_inspect->username(), "an\\\"n");
-    QCOMPARE(stored(u"keep_username"), "an\\\"n");
+    QCOMPARE(storedValue(u"keep_username"), "an\\\"n");
 }
 
 VELMORA_TEST_MAIN(TestLoginExchange)

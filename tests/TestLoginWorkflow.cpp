@@ -1,6 +1,6 @@
-#include "settings/ByteText.h"
 #include "support/ModalBoxes.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -10,17 +10,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
-
-std::string stored(const std::u16string& name)
-{
-    std::u16string value;
-    std::string error;
-    if (!RegistryStore().readString(RegistryRoot::CurrentUser, settingsKey, name, value, error))
-        return "<missing>";
-    return velmora::lowBytes(value);
-}
 
 void typeInto(QLineEdit* field, const QString& text)
 {
@@ -152,10 +141,10 @@ void TestLoginWorkflow::typedAddressAndPortReachTheConnectedPage()
     QVERIFY(m_inspect->isLoggedIn());
     QVERIFY(m_inspect->isConnectedVelmora());
     QVERIFY(m_inspect->tickerEnabled());
-    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
-    QCOMPARE(stored(u"keep_fixedPort"), std::to_string(m_appliance->listeners().at(0).port));
-    QCOMPARE(stored(u"keepAlive_isHttps"), "1");
-    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(storedValue(u"keep_fixedPort"), std::to_string(m_appliance->listeners().at(0).port));
+    QCOMPARE(storedValue(u"keepAlive_isHttps"), "1");
+    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
     const auto log = m_appliance->requestLog();
     QCOMPARE(log.size(), size_t(2));
     QCOMPARE(log[0].path, "/isvelmora.php");
@@ -250,9 +239,9 @@ void TestLoginWorkflow::rememberMeStoresTheFormEvenWhenItIsInvalid()
     click(ui().login);
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(m_boxes->shown[0].text, "Enter valid password");
-    QCOMPARE(QString::fromStdString(stored(u"username")), QStringLiteral("Jürgen"));
-    QCOMPARE(stored(u"password"), "");
-    QCOMPARE(stored(u"rememberme"), "Yes");
+    QCOMPARE(QString::fromStdString(storedValue(u"username")), QStringLiteral("Jürgen"));
+    QCOMPARE(storedValue(u"password"), "");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
 
     // The next start fills the form back in.
     QTRY_VERIFY(ui().stackedWidget->isEnabled());
@@ -264,19 +253,17 @@ void TestLoginWorkflow::rememberMeStoresTheFormEvenWhenItIsInvalid()
 
 void TestLoginWorkflow::uncheckedRememberMeBlanksTheStoredCredentials()
 {
-    std::string error;
     for (const char16_t* name : { u"username", u"password", u"rememberme" })
-        QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser, settingsKey, name, u"old",
-                                            error));
+        QVERIFY(storeValue(name, "old"));
     typeEndpoint(0);
     typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
     QVERIFY(!ui().remberMe->isChecked());
     click(ui().login);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
     // Blanked, not removed.
-    QCOMPARE(stored(u"username"), "");
-    QCOMPARE(stored(u"password"), "");
-    QCOMPARE(stored(u"rememberme"), "");
+    QCOMPARE(storedValue(u"username"), "");
+    QCOMPARE(storedValue(u"password"), "");
+    QCOMPARE(storedValue(u"rememberme"), "");
 }
 
 void TestLoginWorkflow::unreachableApplianceAsksToCheckTheNetwork()
@@ -335,11 +322,8 @@ void TestLoginWorkflow::rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked()
 
 void TestLoginWorkflow::secondPressDuringALoginStartsNothing()
 {
-    standin::FaultRule slow;
-    slow.fault = standin::Fault::slowAnswer;
-    slow.exchange = Exchange::probe;
-    slow.delay = std::chrono::milliseconds(1500);
-    m_appliance->injectFault(slow);
+    m_appliance->injectFault(
+        faultOn(Exchange::probe, standin::Fault::slowAnswer, std::chrono::milliseconds(1500)));
     typeEndpoint(0);
     typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
 
@@ -370,7 +354,7 @@ void TestLoginWorkflow::logoutReturnsToTheLoginPage()
     QVERIFY(m_boxes->shown.isEmpty());
     QVERIFY(m_appliance->sessions().empty());
     QVERIFY2(ui().lineEdit_password->text().isEmpty(), "not remembered, so the password goes");
-    QCOMPARE(stored(u"keep_fixedIP"), "");
+    QCOMPARE(storedValue(u"keep_fixedIP"), "");
 }
 
 void TestLoginWorkflow::failedLogoutShowsItsBoxAndStillReturns()

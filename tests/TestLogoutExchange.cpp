@@ -1,5 +1,5 @@
-#include "settings/ByteText.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -9,16 +9,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-std::string stored(const std::u16string& name)
-{
-    std::u16string value;
-    std::string error;
-    if (!RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
-                                    name, value, error))
-        return "<missing>";
-    return velmora::lowBytes(value);
-}
 
 } // namespace
 
@@ -104,9 +94,9 @@ void TestLogoutExchange::confirmedLogoutResetsTheStoredSession()
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
     QCOMPARE(m_inspect->userid(), userid); // only the stored copy is reset
     for (const char16_t* name : { u"keep_userid", u"keep_username", u"keep_k1", u"keep_fixedIP" })
-        QCOMPARE(stored(name), "");
-    QCOMPARE(stored(u"keep_fixedPort"), "1");
-    QCOMPARE(stored(u"keepAlive_isHttps"), "1");
+        QCOMPARE(storedValue(name), "");
+    QCOMPARE(storedValue(u"keep_fixedPort"), "1");
+    QCOMPARE(storedValue(u"keepAlive_isHttps"), "1");
 
     const auto request = m_appliance->requestLog().at(0);
     QCOMPARE(
@@ -141,7 +131,7 @@ void TestLogoutExchange::onlyTheBareWordConfirms()
     QVERIFY(!m_inspect->tickerEnabled());
     QVERIFY(m_inspect->isLoggedIn());
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
-    QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
+    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
 }
 
 void TestLogoutExchange::failureReportsAndKeepsThePage_data()
@@ -175,7 +165,7 @@ void TestLogoutExchange::failureReportsAndKeepsThePage()
     QVERIFY2(!m_inspect->tickerEnabled(),
              "the tick stays off even when the appliance did not answer");
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
-    QCOMPARE(stored(u"keep_k1"), m_inspect->k1());
+    QCOMPARE(storedValue(u"keep_k1"), m_inspect->k1());
 }
 
 void TestLogoutExchange::passwordFieldIsClearedUnlessRemembered_data()

@@ -1,38 +1,9 @@
 #include "support/PortalTestSupport.h"
+#include "support/ProcessFigures.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QDir>
-#include <QFile>
-
 using standin::Scheme;
-
-namespace {
-
-int threadCount()
-{
-    return QDir(QStringLiteral("/proc/self/task"))
-        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-        .size();
-}
-
-int openFileCount()
-{
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
-}
-
-long residentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-} // namespace
 
 // Logins and logouts from the window, many in a row: each login thread and its context object
 // are released, and nothing grows with the count.

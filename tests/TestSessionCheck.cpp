@@ -1,5 +1,5 @@
-#include "settings/ByteText.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -9,14 +9,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-void store(const std::u16string& name, const std::string& value)
-{
-    std::string error;
-    QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser,
-                                        u"Software\\Velmora\\VelmoraAuth", name,
-                                        velmora::widenBytes(value), error));
-}
 
 // Counts keepAliveFinished on the test's own thread. The signal comes from the check thread, and
 // a QSignalSpy would record it there, racing the test that reads it.
@@ -86,11 +78,8 @@ void TestSessionCheck::storeSessionOfEarlierRun()
 
 void TestSessionCheck::holdTheNextKeepAlive()
 {
-    standin::FaultRule slow;
-    slow.fault = standin::Fault::slowAnswer;
-    slow.exchange = Exchange::keepAlive;
-    slow.delay = std::chrono::milliseconds(1500);
-    m_appliance->injectFault(slow);
+    m_appliance->injectFault(
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(1500)));
 }
 
 void TestSessionCheck::storedSessionIsRevivedWithoutALogin()
@@ -161,7 +150,7 @@ void TestSessionCheck::incompleteStoredSessionStartsNoCheck()
 {
     QFETCH(QString, blank);
     storeSessionOfEarlierRun();
-    store(blank.toStdU16String(), "");
+    QVERIFY(storeValue(blank.toStdU16String(), ""));
 
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
@@ -176,11 +165,8 @@ void TestSessionCheck::incompleteStoredSessionStartsNoCheck()
 void TestSessionCheck::closingDuringASlowCheckDoesNotWaitForIt()
 {
     storeSessionOfEarlierRun();
-    standin::FaultRule slow;
-    slow.fault = standin::Fault::slowAnswer;
-    slow.exchange = Exchange::keepAlive;
-    slow.delay = std::chrono::seconds(20);
-    m_appliance->injectFault(slow);
+    m_appliance->injectFault(
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(20)));
 
     QElapsedTimer timer;
     {

@@ -1,5 +1,5 @@
-#include "settings/ByteText.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -13,28 +13,8 @@ Q_DECLARE_METATYPE(Fault)
 
 namespace {
 
-const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
 const char networkMessage[] =
     "Kindly check your network. We are not able to connect with Velmora Appliance.";
-
-std::string stored(const std::u16string& name)
-{
-    std::u16string value;
-    std::string error;
-    if (!RegistryStore().readString(RegistryRoot::CurrentUser, settingsKey, name, value, error))
-        return "<missing>";
-    return velmora::lowBytes(value);
-}
-
-standin::FaultRule fault(Fault kind, Exchange exchange,
-                         std::chrono::milliseconds delay = std::chrono::seconds(3))
-{
-    standin::FaultRule rule;
-    rule.fault = kind;
-    rule.exchange = kind == Fault::failedHandshake ? Exchange::any : exchange;
-    rule.delay = delay;
-    return rule;
-}
 
 } // namespace
 
@@ -96,12 +76,9 @@ void TestSessionUnderFaults::cleanup()
 
 void TestSessionUnderFaults::logIn()
 {
-    std::string error;
-    for (const auto& [name, value] : { std::pair { u"username", u"ann" },
-                                       { u"password", u"secret" },
-                                       { u"rememberme", u"Yes" } })
-        QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser, settingsKey, name, value,
-                                            error));
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", "secret"));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
     m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
     QVERIFY(m_window->login("ann", "secret"));
     m_userid = m_inspect->userid();
@@ -115,11 +92,11 @@ void TestSessionUnderFaults::expectSessionIntact()
     QVERIFY(m_inspect->tickerEnabled());
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
     QCOMPARE(m_inspect->userid(), m_userid);
-    QCOMPARE(stored(u"keep_userid"), m_userid);
-    QCOMPARE(stored(u"keep_fixedIP"), "127.0.0.1");
-    QCOMPARE(stored(u"username"), "ann");
-    QCOMPARE(stored(u"password"), "secret");
-    QCOMPARE(stored(u"rememberme"), "Yes");
+    QCOMPARE(storedValue(u"keep_userid"), m_userid);
+    QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.1");
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"password"), "secret");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
 }
 
 void TestSessionUnderFaults::faultRows()
@@ -143,7 +120,7 @@ void TestSessionUnderFaults::keepAliveSurvivesEveryFault()
     QFETCH(bool, answered);
     logIn();
     m_inspect->setErrorMessage("");
-    m_appliance->injectFault(fault(kind, Exchange::keepAlive));
+    m_appliance->injectFault(faultOn(Exchange::keepAlive, kind));
     const LogTail log(m_home.logFile());
 
     QVERIFY(!m_window->keepALive());
@@ -167,7 +144,7 @@ void TestSessionUnderFaults::loginSurvivesEveryFault()
     QFETCH(bool, answered);
     logIn();
     m_inspect->setErrorMessage("");
-    m_appliance->injectFault(fault(kind, Exchange::login));
+    m_appliance->injectFault(faultOn(Exchange::login, kind));
 
     QVERIFY(!m_window->login("ann", "secret"));
 
@@ -186,7 +163,7 @@ void TestSessionUnderFaults::logoutSurvivesEveryFault()
     QFETCH(Fault, kind);
     QFETCH(bool, answered);
     logIn();
-    m_appliance->injectFault(fault(kind, Exchange::logout));
+    m_appliance->injectFault(faultOn(Exchange::logout, kind));
 
     QVERIFY(!m_window->logout());
 
@@ -195,8 +172,8 @@ void TestSessionUnderFaults::logoutSurvivesEveryFault()
     else
         QCOMPARE(m_inspect->errorMessage(), networkMessage);
     QVERIFY(!m_inspect->tickerEnabled());
-    QCOMPARE(stored(u"keep_userid"), m_userid);
-    QCOMPARE(stored(u"password"), "secret");
+    QCOMPARE(storedValue(u"keep_userid"), m_userid);
+    QCOMPARE(storedValue(u"password"), "secret");
 }
 
 void TestSessionUnderFaults::probeSurvivesEveryFault_data()
@@ -208,7 +185,7 @@ void TestSessionUnderFaults::probeSurvivesEveryFault()
 {
     QFETCH(Fault, kind);
     m_inspect->setEndpoint("127.0.0.9", 9, true);
-    m_appliance->injectFault(fault(kind, Exchange::probe));
+    m_appliance->injectFault(faultOn(Exchange::probe, kind));
     QVERIFY(!m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port));
     QCOMPARE(m_inspect->fixedIP(), "127.0.0.9");
     QVERIFY(m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port));
@@ -234,7 +211,7 @@ void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
 
     // Slow answers first: the tick waits for them on the GUI thread and carries on.
     standin::FaultRule slow =
-        fault(Fault::slowAnswer, Exchange::keepAlive, std::chrono::milliseconds(2500));
+        faultOn(Exchange::keepAlive, Fault::slowAnswer, std::chrono::milliseconds(2500));
     m_appliance->injectFault(slow);
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
     expectSessionIntact();
@@ -257,8 +234,8 @@ void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
         QTRY_VERIFY(m_inspect->userid() != m_userid);
         QVERIFY(m_inspect->isLoggedIn());
         QVERIFY(m_inspect->tickerEnabled());
-        QCOMPARE(stored(u"keep_userid"), m_inspect->userid());
-        QCOMPARE(stored(u"password"), "secret");
+        QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
+        QCOMPARE(storedValue(u"password"), "secret");
     }
 }
 

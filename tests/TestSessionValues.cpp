@@ -1,29 +1,8 @@
-#include "settings/ByteText.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDir>
-
-namespace {
-
-const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
-
-void store(const std::u16string& name, const std::string& utf8)
-{
-    std::string error;
-    QVERIFY(RegistryStore().writeString(RegistryRoot::CurrentUser, settingsKey, name,
-                                        velmora::widenBytes(utf8), error));
-}
-
-std::u16string stored(const std::u16string& name)
-{
-    std::u16string value = u"<missing>";
-    std::string error;
-    RegistryStore().readString(RegistryRoot::CurrentUser, settingsKey, name, value, error);
-    return value;
-}
-
-} // namespace
 
 // Session values, the endpoint and the remembered credentials between the window and the real
 // settings store.
@@ -71,7 +50,7 @@ void TestSessionValues::firstRunKeepsTheInitialValues()
     QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
     QVERIFY(inspect.ui().lineEdit_password->text().isEmpty());
     QCOMPARE(inspect.ui().remberMe->checkState(), Qt::Unchecked);
-    QCOMPARE(stored(u"keep_userid"), u"<missing>"); // reading creates nothing
+    QCOMPARE(storedValue(u"keep_userid"), "<missing>"); // reading creates nothing
 }
 
 void TestSessionValues::saveThenLoadRestoresEveryValue()
@@ -81,12 +60,12 @@ void TestSessionValues::saveThenLoadRestoresEveryValue()
     inspect.setSession("7", "ann \\\"quoted\\\"", "99");
     inspect.setEndpoint("127.0.0.9", -5, false);
     window.saveSessionValues();
-    QCOMPARE(stored(u"keep_userid"), u"7");
-    QCOMPARE(stored(u"keep_username"), u"ann \\\"quoted\\\"");
-    QCOMPARE(stored(u"keep_k1"), u"99");
-    QCOMPARE(stored(u"keep_fixedIP"), u"127.0.0.9");
-    QCOMPARE(stored(u"keep_fixedPort"), u"-5");
-    QCOMPARE(stored(u"keepAlive_isHttps"), u"0");
+    QCOMPARE(storedValue(u"keep_userid"), "7");
+    QCOMPARE(storedValue(u"keep_username"), "ann \\\"quoted\\\"");
+    QCOMPARE(storedValue(u"keep_k1"), "99");
+    QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.9");
+    QCOMPARE(storedValue(u"keep_fixedPort"), "-5");
+    QCOMPARE(storedValue(u"keepAlive_isHttps"), "0");
 
     inspect.setSession("1", "bob", "2");
     inspect.setEndpoint("127.0.0.1", 80, true);
@@ -133,9 +112,9 @@ void TestSessionValues::loadParsesPortAndScheme()
     QFETCH(int, expectedPort);
     QFETCH(bool, expectedHttps);
     // No session values, so the window starts no session check.
-    store(u"keep_fixedIP", "127.0.0.7");
-    store(u"keep_fixedPort", portText.toStdString());
-    store(u"keepAlive_isHttps", httpsText.toStdString());
+    QVERIFY(storeValue(u"keep_fixedIP", "127.0.0.7"));
+    QVERIFY(storeValue(u"keep_fixedPort", portText.toStdString()));
+    QVERIFY(storeValue(u"keepAlive_isHttps", httpsText.toStdString()));
 
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
@@ -146,16 +125,16 @@ void TestSessionValues::loadParsesPortAndScheme()
 
 void TestSessionValues::clearedSessionLoadsAsLoggedOutEndpoint()
 {
-    store(u"keep_fixedPort", "8090");
-    store(u"keepAlive_isHttps", "0");
+    QVERIFY(storeValue(u"keep_fixedPort", "8090"));
+    QVERIFY(storeValue(u"keepAlive_isHttps", "0"));
     {
         VelmoraAuth window;
         window.clearSessionValues();
     }
     for (const char16_t* name : { u"keep_userid", u"keep_username", u"keep_k1", u"keep_fixedIP" })
-        QCOMPARE(stored(name), u"");
-    QCOMPARE(stored(u"keep_fixedPort"), u"1");
-    QCOMPARE(stored(u"keepAlive_isHttps"), u"1");
+        QCOMPARE(storedValue(name), "");
+    QCOMPARE(storedValue(u"keep_fixedPort"), "1");
+    QCOMPARE(storedValue(u"keepAlive_isHttps"), "1");
 
     VelmoraAuth restarted;
     VelmoraAuthInspector inspect(restarted);
@@ -180,7 +159,7 @@ void TestSessionValues::rememberMeIsTickedByExactlyYes()
 {
     QFETCH(QString, stored);
     QFETCH(bool, ticked);
-    store(u"rememberme", stored.toStdString());
+    QVERIFY(storeValue(u"rememberme", stored.toStdString()));
     VelmoraAuth window;
     QCOMPARE(VelmoraAuthInspector(window).ui().remberMe->isChecked(), ticked);
 }
@@ -189,11 +168,15 @@ void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
 {
     const QString name = QStringLiteral("Jürgen Øster");
     const QString password = QStringLiteral("päss€wörd 密码");
-    store(u"username", name.toStdString());
-    store(u"password", password.toStdString());
-    store(u"rememberme", "Yes");
+    QVERIFY(storeValue(u"username", name.toStdString()));
+    QVERIFY(storeValue(u"password", password.toStdString()));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
     // The UTF-8 bytes are widened one by one: "ü" (C3 BC) is stored as FFC3 FFBC.
-    QVERIFY(stored(u"username").find(u"\xFFC3\xFFBC") != std::u16string::npos);
+    std::u16string units;
+    std::string error;
+    QVERIFY(RegistryStore().readString(RegistryRoot::CurrentUser, u"Software\\Velmora\\VelmoraAuth",
+                                       u"username", units, error));
+    QVERIFY(units.find(u"\xFFC3\xFFBC") != std::u16string::npos);
 
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
@@ -204,8 +187,8 @@ void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
 
 void TestSessionValues::aMissingValueDoesNotStopTheOthers()
 {
-    store(u"password", "only-the-password");
-    store(u"rememberme", "Yes");
+    QVERIFY(storeValue(u"password", "only-the-password"));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
     QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());

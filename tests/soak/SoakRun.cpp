@@ -7,6 +7,7 @@
 //   velmora-soak MINUTES APPLIANCE-PROGRAM [SEED]
 #include "app/ProcessSignals.h"
 #include "support/IsolatedHome.h"
+#include "support/ProcessFigures.h"
 #include "support/VelmoraAuthInspector.h"
 
 #include <QApplication>
@@ -34,24 +35,6 @@ struct Figures
     int threads = 0;
     double logBytesPerTick = 0;
 };
-
-long residentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-int entries(const char* folder)
-{
-    return QDir(QString::fromLatin1(folder))
-        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-        .size();
-}
 
 quint16 freePort()
 {
@@ -168,7 +151,7 @@ Figures Soak::quietPeriod(int ticks)
     while (logCount(tick) < ticksBefore + ticks)
         wait(200);
     const qint64 bytes = QFile(m_home.logFile()).size() - bytesBefore;
-    return Figures { residentKilobytes(), entries("/proc/self/fd"), entries("/proc/self/task"),
+    return Figures { residentKilobytes(), openFileCount(), threadCount(),
                      static_cast<double>(bytes) / ticks };
 }
 

@@ -100,3 +100,13 @@ standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string
     rule.times = times;
     return rule;
 }
+
+standin::FaultRule faultOn(standin::Exchange exchange, standin::Fault fault,
+                           std::chrono::milliseconds delay)
+{
+    standin::FaultRule rule;
+    rule.fault = fault;
+    rule.exchange = fault == standin::Fault::failedHandshake ? standin::Exchange::any : exchange;
+    rule.delay = delay;
+    return rule;
+}

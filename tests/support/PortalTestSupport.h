@@ -50,3 +50,7 @@ startAppliance(std::vector<standin::ListenAddress> listeners,
 
 standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string body,
                              standin::Times times = standin::Times::once());
+
+// One fault for the next matching request; a failed handshake matches any request.
+standin::FaultRule faultOn(standin::Exchange exchange, standin::Fault fault,
+                           std::chrono::milliseconds delay = std::chrono::seconds(3));

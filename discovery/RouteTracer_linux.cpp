@@ -20,10 +20,10 @@ std::optional<std::string> runTracer(const std::string& command)
     }
     std::string output;
     char buffer[128];
-    while (!std::feof(pipe)) {
-        if (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-    }
+    // Until fgets fails, not until end of file alone: a read error sets no end-of-file and
+    // would spin here for ever.
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
     ::pclose(pipe);
     return withDestinationOnce(output);
 }

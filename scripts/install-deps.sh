@@ -16,7 +16,7 @@ test_packages=(
     "${run_packages[@]}"
     desktop-file-utils
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 doctest-dev
-    clang-14 libclang-rt-14-dev
+    clang-14 libclang-rt-14-dev llvm-14
     x11-utils
 )
 

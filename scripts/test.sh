@@ -20,3 +20,9 @@ esac
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j "$(nproc)"
 scripts/in-loopback-namespace.sh ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# The answer readers, the gateway search and the portal paths under libFuzzer, 30 seconds each
+# (they bring their own AddressSanitizer and UndefinedBehaviorSanitizer).
+if [ -z "${VELMORA_SANITIZER:-}" ]; then
+    tests/fuzz/run-fuzzers.sh 30
+fi

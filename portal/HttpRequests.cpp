@@ -1,49 +1,26 @@
 #include "portal/HttpRequests.h"
 
-#include <httplib.h>
-
 #include <memory>
 #include <thread>
 
 namespace velmora {
 
-namespace {
-
-// Debian's cpp-httplib is prebuilt: its time-out macros do nothing, so every client gets them
-// here. An unreachable appliance may hold a request for about five minutes.
-std::unique_ptr<httplib::ClientImpl> makeClient(const std::string& host, std::int32_t port,
-                                                bool https)
-{
-    std::unique_ptr<httplib::ClientImpl> client;
-    if (https) {
-        auto secure = std::make_unique<httplib::SSLClient>(host, port);
-        // Appliances present self-signed certificates, or ones for another name.
-        secure->enable_server_certificate_verification(false);
-        client = std::move(secure);
-    } else {
-        client = std::make_unique<httplib::ClientImpl>(host, port);
-    }
-    client->set_connection_timeout(300, 300);
-    client->set_read_timeout(300, 300);
-    client->set_write_timeout(300, 0);
-    return client;
-}
-
-} // namespace
-
 std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t port, bool https,
                                            const std::string& path, const std::string& userAgent)
 {
-    auto client = makeClient(host, port, https);
-    if (!userAgent.empty())
-        client->set_default_headers({ { "User-Agent", userAgent } });
+    const HttpClientApi* api = httpClientApi();
+    if (!api)
+        return std::nullopt;
+    const auto destroy = [api](void* client) {
+        api->destroy(client);
+    };
+    const std::unique_ptr<void, decltype(destroy)> client(api->create(host, port, https, userAgent),
+                                                          destroy);
     if (!track(client.get()))
         return std::nullopt;
-    httplib::Result result = client->Get(path.c_str());
+    auto reply = api->get(client.get(), path);
     untrack(client.get());
-    if (!result)
-        return std::nullopt;
-    return HttpReply { result->status, result->body };
+    return reply;
 }
 
 void HttpRequests::cancelAll()
@@ -60,12 +37,13 @@ void HttpRequests::cancelAll()
     // outlives its stop().
     std::thread([state = m_state] {
         std::lock_guard lock(state->mutex);
-        for (httplib::ClientImpl* client : state->inFlight)
-            client->stop();
+        // Only clients of a loaded client module are in flight.
+        for (void* client : state->inFlight)
+            httpClientApi()->stop(client);
     }).detach();
 }
 
-bool HttpRequests::track(httplib::ClientImpl* client)
+bool HttpRequests::track(void* client)
 {
     std::lock_guard lock(m_state->mutex);
     if (m_state->cancelled)
@@ -74,7 +52,7 @@ bool HttpRequests::track(httplib::ClientImpl* client)
     return true;
 }
 
-void HttpRequests::untrack(httplib::ClientImpl* client)
+void HttpRequests::untrack(void* client)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->inFlight.erase(client);

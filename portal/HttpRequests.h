@@ -1,5 +1,7 @@
 #pragma once
 
+#include "portal/HttpClient.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -7,17 +9,7 @@
 #include <set>
 #include <string>
 
-namespace httplib {
-class ClientImpl;
-}
-
 namespace velmora {
-
-struct HttpReply
-{
-    int status = 0;
-    std::string body;
-};
 
 // Every request of the program (portal exchanges and appliance probes) goes through here: each
 // is one GET on a fresh client that is destroyed afterwards, with certificate checks off and the
@@ -41,12 +33,12 @@ private:
     struct State
     {
         std::mutex mutex;
-        std::set<httplib::ClientImpl*> inFlight;
+        std::set<void*> inFlight; // clients of httpClientApi()
         bool cancelled = false;
     };
 
-    bool track(httplib::ClientImpl* client);
-    void untrack(httplib::ClientImpl* client);
+    bool track(void* client);
+    void untrack(void* client);
 
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };

@@ -52,6 +52,13 @@ void shapeMainWindow(QMainWindow& window)
     } catch (const std::exception& error) {
         std::cout << "Error: " << error.what() << std::endl;
     }
-    window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    const Qt::WindowFlags flags = window.windowFlags() & ~Qt::WindowMaximizeButtonHint;
+    // setWindowFlags re-parents the window, and re-parenting makes every child work out its style
+    // sheets again (some 15 million instructions). Before the native window exists the flags
+    // only need recording: it is made with them.
+    if (window.testAttribute(Qt::WA_WState_Created))
+        window.setWindowFlags(flags);
+    else
+        window.overrideWindowFlags(flags);
     window.setFixedSize(400, 600);
 }

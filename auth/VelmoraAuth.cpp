@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QImageReader>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -82,7 +83,12 @@ void VelmoraAuth::createTrayIcon()
     try {
         traceInfo("Initailize system tray icon");
         traceInfo("Set the icon in system tray");
-        trayIcon->setIcon(QIcon(QStringLiteral(":/VelmoraAuth/assets/MicrosoftTeams-image.png")));
+        // Read as the PNG it is: an icon made from the file name asks every image plugin of the
+        // system whether it reads PNG, and so loads them all.
+        QImageReader trayImage(QStringLiteral(":/VelmoraAuth/assets/MicrosoftTeams-image.png"),
+                               "png");
+        trayImage.setAutoDetectImageFormat(false);
+        trayIcon->setIcon(QIcon(QPixmap::fromImage(trayImage.read())));
         traceInfo("Set tootip in system tray");
         trayIcon->setToolTip(QStringLiteral("Velmora Auth"));
         traceInfo("initailize menu in system tray");

@@ -42,14 +42,6 @@ double milliseconds(Clock::duration duration)
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
-void setVariable(std::vector<std::string>& environment, const std::string& name,
-                 const std::string& value)
-{
-    std::erase_if(environment,
-                  [&](const std::string& entry) { return entry.starts_with(name + "="); });
-    environment.push_back(name + "=" + value);
-}
-
 std::string loadAverage()
 {
     const auto text = readWholeFile("/proc/loadavg");

@@ -234,6 +234,14 @@ int Child::stop(std::chrono::milliseconds grace)
     return wait(std::chrono::seconds(5)).value_or(0);
 }
 
+void setVariable(std::vector<std::string>& environment, const std::string& name,
+                 const std::string& value)
+{
+    std::erase_if(environment,
+                  [&](const std::string& entry) { return entry.starts_with(name + "="); });
+    environment.push_back(name + "=" + value);
+}
+
 std::optional<std::string> readWholeFile(const std::string& path)
 {
     std::ifstream file(path);

@@ -76,6 +76,11 @@ private:
     Clock::time_point m_execTime;
 };
 
+// Sets NAME=VALUE in an environment, replacing every earlier entry of the name: with two
+// entries, getenv() would find the first.
+void setVariable(std::vector<std::string>& environment, const std::string& name,
+                 const std::string& value);
+
 // The text of a small file such as /proc/PID/smaps_rollup; nothing when it cannot be read.
 std::optional<std::string> readWholeFile(const std::string& path);
 

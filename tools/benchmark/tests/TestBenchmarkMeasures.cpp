@@ -302,6 +302,17 @@ private slots:
                                  std::invalid_argument);
     }
 
+    void variableIsSetOnce()
+    {
+        std::vector<std::string> environment { "PATH=/bin", "QT_QPA_PLATFORM=offscreen",
+                                               "QT_QPA_PLATFORMTHEME=gtk3",
+                                               "QT_QPA_PLATFORM=minimal" };
+        setVariable(environment, "QT_QPA_PLATFORM", "xcb");
+        const std::vector<std::string> expected { "PATH=/bin", "QT_QPA_PLATFORMTHEME=gtk3",
+                                                  "QT_QPA_PLATFORM=xcb" };
+        QCOMPARE(environment, expected);
+    }
+
     void childIsTimedFromItsExec()
     {
         const auto before = Clock::now();

@@ -136,8 +136,8 @@ void TestBenchmarkProcesses::mapOfAWindowIsTakenFromTheServer()
     MapWatcher watcher;
     IsolatedHome home(folder.path().toStdString());
     std::vector<std::string> environment = home.environment();
-    environment.push_back("DISPLAY=" + display);
-    environment.push_back("QT_QPA_PLATFORM=xcb");
+    setVariable(environment, "DISPLAY", display);
+    setVariable(environment, "QT_QPA_PLATFORM", "xcb");
 
     // A program that maps nothing: no map is ascribed to it.
     Child silent({ "/bin/sleep", { "30" }, environment, "", "" });

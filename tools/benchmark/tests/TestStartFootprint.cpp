@@ -23,7 +23,7 @@ void TestStartFootprint::startMapsNothingThatOnlyARequestNeeds()
 {
     IsolatedHome home(QDir::tempPath().toStdString());
     std::vector<std::string> environment = home.environment();
-    environment.push_back("QT_QPA_PLATFORM=offscreen");
+    setVariable(environment, "QT_QPA_PLATFORM", "offscreen");
     // From the checkout, where the window icon assets/icon.ico is, as the demo starts it.
     Child program(
         { VELMORA_AUTH_BINARY, {}, environment, VELMORA_SOURCE_FOLDER, home.path() + "/output" });

@@ -11,6 +11,8 @@ run_packages=(
     libcpp-httplib-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
     traceroute iproute2 util-linux
     xvfb xauth
+    # The benchmark watches the X server for the window being mapped.
+    libxcb1-dev
 )
 test_packages=(
     "${run_packages[@]}"

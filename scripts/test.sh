@@ -25,4 +25,6 @@ scripts/in-loopback-namespace.sh ctest --test-dir "$build" --output-on-failure -
 # (they bring their own AddressSanitizer and UndefinedBehaviorSanitizer).
 if [ -z "${VELMORA_SANITIZER:-}" ]; then
     tests/fuzz/run-fuzzers.sh 30
+    # The benchmark once, quickly and without its budgets, so that it keeps working.
+    scripts/benchmark.sh --quick --build-dir "$build"
 fi

@@ -13,4 +13,36 @@ desktop-file-validate "$entry"
 grep -qx 'Exec=velmora-auth' "$entry" || { echo "Exec does not name the program"; exit 1; }
 icon=$(sed -n 's/^Icon=//p' "$entry")
 test -s "$prefix/share/icons/hicolor/128x128/apps/$icon.png" || { echo "icon $icon missing"; exit 1; }
-echo "installed layout is complete"
+
+# The installed program finds its HTTP client where it was installed: with a stored session it
+# checks that session at start, which is a request (here to a loopback port nothing listens on).
+home="$prefix/home"
+mkdir -p "$home/config/Velmora" "$home/state" "$home/runtime"
+chmod 700 "$home/runtime"
+cat >"$home/config/Velmora/VelmoraAuth.conf" <<'STORE'
+[General]
+keep_userid=1
+keep_username=ann
+keep_k1=2
+keep_fixedIP=127.0.0.1
+keep_fixedPort=9
+keepAlive_isHttps=1
+STORE
+log="$home/state/Velmora/logs/app.log"
+HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" \
+    XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen \
+    "$prefix/bin/velmora-auth" >/dev/null 2>&1 &
+program=$!
+for _ in $(seq 100); do
+    grep -q "Kindly check your network" "$log" 2>/dev/null && break
+    sleep 0.1
+done
+kill "$program"
+wait "$program" || true
+if grep -q "Cannot load the HTTP client" "$log" || ! grep -q "hit keepalive API with https" "$log" \
+    || ! grep -q "Kindly check your network" "$log"; then
+    echo "the installed program did not send its request:"
+    cat "$log"
+    exit 1
+fi
+echo "installed layout is complete; the installed program sends its requests"

@@ -5,10 +5,28 @@
 
 void VelmoraAuth::onGuiThread(std::function<void()> step)
 {
-    if (QThread::currentThread() == thread())
+    if (QThread::currentThread() == thread()) {
         step();
-    else
-        QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+        return;
+    }
+    {
+        std::lock_guard lock(guiStepsMutex);
+        guiSteps.push_back(std::move(step));
+    }
+    // Called by name, the queued call carries nothing of ours: the steps go through the queue
+    // above, under a lock that ThreadSanitizer sees (it cannot see inside Qt's event queue).
+    QMetaObject::invokeMethod(this, "runGuiSteps", Qt::QueuedConnection);
+}
+
+void VelmoraAuth::runGuiSteps()
+{
+    std::deque<std::function<void()>> steps;
+    {
+        std::lock_guard lock(guiStepsMutex);
+        steps.swap(guiSteps);
+    }
+    for (const auto& step : steps)
+        step();
 }
 
 void VelmoraAuth::paintNow()

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,10 @@ signals:
 public slots:
     // One keep-alive per tick of the ticker, on the GUI thread.
     void checkALive();
+
+private slots:
+    // Runs the widget steps other threads handed over, in the order they came.
+    void runGuiSteps();
 
 protected:
     // Closing only hides the window; the program ends through the tray menu's Exit.
@@ -154,6 +159,9 @@ private:
     Ui::VelmoraAuthClass ui;
 
     mutable std::mutex stateMutex;
+    // Widget steps handed over by other threads, waiting for the GUI thread.
+    std::mutex guiStepsMutex;
+    std::deque<std::function<void()>> guiSteps;
     // The page the stacked widget shows, kept for threads that may not touch the widget.
     std::atomic<int> shownPage { 0 };
     velmora::HttpRequests requests;

@@ -75,7 +75,9 @@ void TestManyLogins::twoHundredLoginsReleaseWhatTheyUse()
     const long grown = residentKilobytes() - residentBefore;
     qInfo("threads %d, open files %d, resident memory %ld kB -> %ld kB after %d logins",
           threadsBefore, filesBefore, residentBefore, residentBefore + grown, rounds);
+#ifndef VELMORA_SANITIZED
     QVERIFY2(grown < 4096, qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(grown)));
+#endif
     QCOMPARE(appliance->sessions().size(), size_t(0));
 }
 

@@ -17,12 +17,6 @@
 
 namespace {
 
-// Any state but unchecked counts as ticked.
-bool isTicked(const QCheckBox* box)
-{
-    return box->checkState() != Qt::Unchecked;
-}
-
 // The typed port as the search takes it: decimal, leading blanks and a sign allowed, up to the
 // first non-digit. A text that does not convert at all (no leading digit, or beyond 32 bits)
 // becomes port 0, which no appliance can listen on: every probe of it fails at once, and the

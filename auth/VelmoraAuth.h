@@ -124,6 +124,11 @@ private:
     void paintNow();
     void returnToLoginPage();
 
+    // Any state but unchecked counts as ticked.
+    static bool isTicked(const QCheckBox* box);
+    // After a logout or a refusal that ends the session; on the GUI thread.
+    void clearPasswordUnlessRemembered();
+
     // The members below, up to loginPassword, are shared by the GUI thread, the login thread and
     // the start-up session check: read and write them under stateMutex only.
     std::string fixedIP;

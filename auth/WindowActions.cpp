@@ -33,8 +33,8 @@ void VelmoraAuth::connectFormActions()
     connect(ui.autoDetectIpAddress, &QCheckBox::clicked, this, [this] {
         std::cout << "check ip" << std::endl;
         traceInfo("clicked autodetectIPAddress");
-        // Read after the click has toggled it; any state but unchecked counts as ticked.
-        if (ui.autoDetectIpAddress->checkState() != Qt::Unchecked) {
+        // Read after the click has toggled it.
+        if (isTicked(ui.autoDetectIpAddress)) {
             traceInfo("Hide IP address");
             ui.lineEdit_ipAdress->hide();
         } else {
@@ -45,7 +45,7 @@ void VelmoraAuth::connectFormActions()
     connect(ui.autoDetectPortAddress, &QCheckBox::clicked, this, [this] {
         std::cout << "check port" << std::endl;
         traceInfo("clicked autoDetectPortAddress");
-        if (ui.autoDetectPortAddress->checkState() != Qt::Unchecked) {
+        if (isTicked(ui.autoDetectPortAddress)) {
             traceInfo("Hide port address");
             ui.lineEdit_portadress->hide();
         } else {

@@ -63,8 +63,7 @@ bool VelmoraAuth::login(std::string username, std::string password)
                     isLoggedOut = true;
                 }
                 onGuiThread([this] {
-                    if (ui.remberMe->checkState() == Qt::Unchecked)
-                        ui.lineEdit_password->clear();
+                    clearPasswordUnlessRemembered();
                     if (ui.stackedWidget->currentIndex() == 2) {
                         ui.stackedWidget->setCurrentIndex(0);
                         paintNow();

@@ -11,10 +11,7 @@ bool VelmoraAuth::logout()
 {
     try {
         traceInfo("Try to logout.");
-        onGuiThread([this] {
-            if (ui.remberMe->checkState() == Qt::Unchecked)
-                ui.lineEdit_password->clear();
-        });
+        onGuiThread([this] { clearPasswordUnlessRemembered(); });
         // Whatever the appliance says, the session is over for this client.
         keepAliveWorker->enabled = false;
 

@@ -22,38 +22,34 @@ void VelmoraAuth::restoreRememberedCredentials()
     traceInfo("Set the registry path for saving username and password");
     try {
         traceInfo("Try to get the username and password from registry");
-        const auto reportFailure = [this] {
+        // A value that cannot be read leaves its field as it is.
+        const auto read = [this](const char16_t* name, std::u16string& stored) {
+            if (registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath, name, stored,
+                                         registryError))
+                return true;
             std::cout << "Error:" << registryError << std::endl;
             traceError("Error:" + registryError);
+            return false;
         };
 
         std::u16string storedUsername;
-        if (registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath, valueUsername,
-                                     storedUsername, registryError)) {
+        if (read(valueUsername, storedUsername)) {
             traceInfo("Successfully get the username from registry");
             std::cout << "username:" << velmora::lowBytes(storedUsername) << std::endl;
             ui.lineEdit_username->setText(fieldText(storedUsername));
-        } else {
-            reportFailure();
         }
 
         std::u16string storedPassword;
-        if (registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath, valuePassword,
-                                     storedPassword, registryError)) {
+        if (read(valuePassword, storedPassword)) {
             traceInfo("Successfully get the password from registry");
             ui.lineEdit_password->setText(fieldText(storedPassword));
-        } else {
-            reportFailure();
         }
 
         std::u16string storedRememberMe;
-        if (registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath, valueRememberMe,
-                                     storedRememberMe, registryError)) {
+        if (read(valueRememberMe, storedRememberMe)) {
             traceInfo("Successfully get the GetIsRemberMe from registry");
             std::cout << "statusGetIsRemberMe:" << velmora::lowBytes(storedRememberMe) << std::endl;
             ui.remberMe->setCheckState(storedRememberMe == u"Yes" ? Qt::Checked : Qt::Unchecked);
-        } else {
-            reportFailure();
         }
     } catch (const std::exception& error) {
         traceError(error.what());

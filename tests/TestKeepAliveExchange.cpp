@@ -8,15 +8,6 @@
 using standin::Exchange;
 using standin::Scheme;
 
-namespace {
-
-std::string refusal(const std::string& reason)
-{
-    return R"({"status":"fail","errors":")" + reason + "\"}";
-}
-
-} // namespace
-
 // The keep-alive exchange and its recovery, from the window against the stand-in appliance.
 class TestKeepAliveExchange : public QObject
 {

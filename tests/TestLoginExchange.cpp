@@ -248,8 +248,7 @@ void TestLoginExchange::refusalThatEndsTheSession()
     pointAt(0);
     if (!scriptedError.isEmpty())
         m_appliance->scriptAnswer(
-            scripted(Exchange::login, 200,
-                     R"({"status":"fail","errors":")" + scriptedError.toStdString() + "\"}"));
+            scripted(Exchange::login, 200, refusal(scriptedError.toStdString())));
     auto& ui = m_inspect->ui();
     ui.stackedWidget->setCurrentIndex(2);
     ui.lineEdit_password->setText(QStringLiteral("typed"));
@@ -290,8 +289,7 @@ void TestLoginExchange::otherRefusalIsShownQuotedAndChangesNothing()
     pointAt(1);
     if (!scriptedError.isEmpty())
         m_appliance->scriptAnswer(
-            scripted(Exchange::login, 200,
-                     R"({"status":"fail","errors":")" + scriptedError.toStdString() + "\"}"));
+            scripted(Exchange::login, 200, refusal(scriptedError.toStdString())));
     m_inspect->ui().stackedWidget->setCurrentIndex(2);
     m_inspect->setTickerEnabled(true);
 

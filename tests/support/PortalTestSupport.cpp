@@ -89,6 +89,11 @@ startAppliance(std::vector<standin::ListenAddress> listeners,
     return std::make_unique<standin::StandInAppliance>(std::move(options));
 }
 
+std::string refusal(const std::string& reason)
+{
+    return R"({"status":"fail","errors":")" + reason + "\"}";
+}
+
 standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string body,
                              standin::Times times)
 {

@@ -48,6 +48,9 @@ std::unique_ptr<standin::StandInAppliance>
 startAppliance(std::vector<standin::ListenAddress> listeners,
                std::vector<standin::Account> accounts = { { "ann", "secret", false } });
 
+// The appliance's refusal of a login or keep-alive, with its reason.
+std::string refusal(const std::string& reason);
+
 standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string body,
                              standin::Times times = standin::Times::once());
 

@@ -27,7 +27,8 @@ int runVelmoraAuth(int argc, char* argv[])
     velmora::ignoreBrokenPipes();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("velmora-auth"));
+    // The application id: the name of the desktop entry, the metainfo and the icons.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velmora.VelmoraAuth"));
     QApplication::setWindowIcon(QIcon(iconFile));
 
     velmora::SingleInstanceLock instanceLock(instanceName);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's own packages, what the project needs:
 #   install-deps.sh run    building and running the client with the stand-in appliance
-#   install-deps.sh test   the above, plus the test suite (Windows layer under Wine, fuzzing)
+#   install-deps.sh package  the first, plus building the Debian package and checking it
+#   install-deps.sh test   all of the above, plus the test suite (Windows layer under Wine, fuzzing)
 # Installs only what is missing, so a second call costs nothing.
 set -euo pipefail
 
@@ -14,9 +15,13 @@ run_packages=(
     # The benchmark watches the X server for the window being mapped.
     libxcb1-dev
 )
-test_packages=(
+# CPack reads the libraries' packages with dpkg-shlibdeps (dpkg-dev), which asks file.
+package_packages=(
     "${run_packages[@]}"
-    desktop-file-utils
+    dpkg-dev file lintian appstream desktop-file-utils
+)
+test_packages=(
+    "${package_packages[@]}"
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 doctest-dev
     clang-14 libclang-rt-14-dev llvm-14
     x11-utils
@@ -24,8 +29,9 @@ test_packages=(
 
 case "${1:-test}" in
     run) wanted=("${run_packages[@]}") ;;
+    package) wanted=("${package_packages[@]}") ;;
     test) wanted=("${test_packages[@]}") ;;
-    *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+    *) echo "usage: $0 [run|test|package]" >&2; exit 2 ;;
 esac
 
 missing=()

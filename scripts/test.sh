@@ -27,4 +27,6 @@ if [ -z "${VELMORA_SANITIZER:-}" ]; then
     tests/fuzz/run-fuzzers.sh 30
     # The benchmark once, quickly and without its budgets, so that it keeps working.
     scripts/benchmark.sh --quick --build-dir "$build"
+    # The Debian package, checked by lintian, appstreamcli and desktop-file-validate.
+    scripts/package.sh
 fi

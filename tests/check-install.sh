@@ -8,7 +8,7 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/velmora-auth" || { echo "no program in bin/"; exit 1; }
-entry="$prefix/share/applications/velmora-auth.desktop"
+entry="$prefix/share/applications/com.velmora.VelmoraAuth.desktop"
 desktop-file-validate "$entry"
 grep -qx 'Exec=velmora-auth' "$entry" || { echo "Exec does not name the program"; exit 1; }
 icon=$(sed -n 's/^Icon=//p' "$entry")

@@ -21,9 +21,12 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
  appliance instead of a browser, keeps the portal session alive while you
  work and signs you out when you ask. It finds the appliance by itself or
  uses the address and port you type, and waits in the system tray.")
-# The dependencies are the packages of the libraries that the program and its module load:
-# dpkg-shlibdeps reads every ELF file in the package.
+# The dependencies are the packages of the libraries that the program and its module load
+# (dpkg-shlibdeps reads every ELF file in the package)...
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# And the programs it runs: traceroute finds the gateways; the terms page opens through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS traceroute)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 
 include(CPack)
 

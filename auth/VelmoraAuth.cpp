@@ -2,6 +2,7 @@
 
 #include "app/ProgramPath.h"
 #include "app/Trace.h"
+#include "auth/ScreenReaderNotices.h"
 #include "discovery/RouteTracer.h"
 #include "portal/TimeWorker.h"
 #include "settings/ByteText.h"
@@ -31,6 +32,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     traceInfo("start velmora authentication app");
 
     initialiseResources();
+    velmora::announceNoticesToScreenReaders();
     ui.setupUi(this);
     ui.lineEdit_ipAdress->hide();
     ui.lineEdit_portadress->hide();

@@ -53,6 +53,12 @@ void VelmoraAuth::connectFormActions()
             ui.lineEdit_portadress->show();
         }
     });
+    // A box toggled without a click, as by the toggle action of an assistive tool, moves its field
+    // too: the form never hides the field that an unticked box asks for.
+    connect(ui.autoDetectIpAddress, &QCheckBox::toggled, this,
+            [this] { ui.lineEdit_ipAdress->setHidden(isTicked(ui.autoDetectIpAddress)); });
+    connect(ui.autoDetectPortAddress, &QCheckBox::toggled, this,
+            [this] { ui.lineEdit_portadress->setHidden(isTicked(ui.autoDetectPortAddress)); });
     connect(ui.logout, &QPushButton::clicked, this, &VelmoraAuth::logoutFromButton);
     connect(ui.login, &QPushButton::clicked, this, &VelmoraAuth::startLogin);
     // Emitted on the login thread: queued to the GUI thread, after everything the worker wrote.

@@ -27,6 +27,8 @@ test_packages=(
     x11-utils
     # The package's install test builds a clean system root.
     mmdebstrap
+    # The screen reader's view: the accessibility bus, its Python client, a session bus.
+    at-spi2-core python3-pyatspi dbus-daemon
 )
 
 case "${1:-test}" in

@@ -46,6 +46,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     startKeepAliveTicker();
     loadSessionValues();
     startSessionCheck();
+    applyAdministratorPreset();
     restoreRememberedCredentials();
     logProgramPath();
     connectFormActions();

@@ -62,6 +62,8 @@ public:
     void saveSessionValues();
     void loadSessionValues();
     void clearSessionValues();
+    // Without an endpoint of the user's own, the one an administrator preset for the machine.
+    void applyAdministratorPreset();
 
 signals:
     void loginFinished();

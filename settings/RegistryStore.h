@@ -2,8 +2,10 @@
 
 #include <string>
 
-// The root under which the settings key lives; the program only ever uses the current user's.
-enum class RegistryRoot { CurrentUser };
+// The root under which a settings key lives: the current user's, which the program reads and
+// writes, and the machine's, which holds an administrator's presets and which the program only
+// reads (writes to it fail).
+enum class RegistryRoot { CurrentUser, LocalMachine };
 
 // Reads and writes one string value under a key of the per-user settings store. It has no state:
 // every call opens the key and closes it again before it returns, so calls from different threads

@@ -8,9 +8,10 @@
 #include <sys/stat.h>
 
 // Each key is one INI file under the user's config folder: "Software\Velmora\VelmoraAuth" is
-// "$XDG_CONFIG_HOME/Velmora/VelmoraAuth.conf". QSettings keeps every UTF-16 unit (it escapes what
-// is not ASCII) and replaces the file atomically through QSaveFile, so a crash mid-write leaves
-// the old content or the new one, never half of either.
+// "$XDG_CONFIG_HOME/Velmora/VelmoraAuth.conf". The machine's key is the same file in the first
+// system config folder of $XDG_CONFIG_DIRS that holds it (by default /etc/xdg). QSettings keeps
+// every UTF-16 unit (it escapes what is not ASCII) and replaces the file atomically through
+// QSaveFile, so a crash mid-write leaves the old content or the new one, never half of either.
 
 namespace {
 
@@ -24,8 +25,22 @@ QString configFolder()
                                             : QDir::homePath() + QStringLiteral("/.config");
 }
 
-// The file behind a key path, or an empty text for a path that names no file.
-QString storeFile(const std::u16string& keyPath)
+// The system config folders, most important first. The XDG base directory rules: unset or empty
+// means /etc/xdg, and relative entries are to be ignored.
+QStringList systemConfigFolders()
+{
+    QStringList folders;
+    for (const QString& folder :
+         qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(folder))
+            folders << folder;
+    }
+    return folders.isEmpty() ? QStringList { QStringLiteral("/etc/xdg") } : folders;
+}
+
+// The file behind a key path below a config folder, or an empty text for a path that names no
+// file.
+QString keyFile(const std::u16string& keyPath)
 {
     QStringList parts =
         QString::fromStdU16String(keyPath).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
@@ -39,8 +54,21 @@ QString storeFile(const std::u16string& keyPath)
             || part.contains(QLatin1Char('/')))
             return {};
     }
-    return configFolder() + QLatin1Char('/') + parts.join(QLatin1Char('/'))
-        + QStringLiteral(".conf");
+    return parts.join(QLatin1Char('/')) + QStringLiteral(".conf");
+}
+
+QString storeFile(RegistryRoot root, const std::u16string& keyPath)
+{
+    const QString file = keyFile(keyPath);
+    if (file.isEmpty())
+        return {};
+    if (root == RegistryRoot::CurrentUser)
+        return configFolder() + QLatin1Char('/') + file;
+    for (const QString& folder : systemConfigFolders()) {
+        if (QFileInfo(folder + QLatin1Char('/') + file).isFile())
+            return folder + QLatin1Char('/') + file;
+    }
+    return {};
 }
 
 // The store holds a clear-text password: its folders are private to the user and the file is
@@ -70,11 +98,11 @@ bool preparePrivateFile(const QString& path)
 
 } // namespace
 
-bool RegistryStore::readString(RegistryRoot, const std::u16string& keyPath,
+bool RegistryStore::readString(RegistryRoot root, const std::u16string& keyPath,
                                const std::u16string& valueName, std::u16string& value,
                                std::string&) const
 {
-    const QString path = storeFile(keyPath);
+    const QString path = storeFile(root, keyPath);
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return false;
     const QSettings store(path, QSettings::IniFormat);
@@ -91,11 +119,14 @@ bool RegistryStore::readString(RegistryRoot, const std::u16string& keyPath,
     return true;
 }
 
-bool RegistryStore::writeString(RegistryRoot, const std::u16string& keyPath,
+bool RegistryStore::writeString(RegistryRoot root, const std::u16string& keyPath,
                                 const std::u16string& valueName, const std::u16string& value,
                                 std::string&) const
 {
-    const QString path = storeFile(keyPath);
+    // The machine's key is the administrator's file: the program never writes there.
+    if (root != RegistryRoot::CurrentUser)
+        return false;
+    const QString path = storeFile(root, keyPath);
     if (path.isEmpty() || !preparePrivateFile(path))
         return false;
     QSettings store(path, QSettings::IniFormat);

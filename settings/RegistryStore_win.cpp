@@ -12,6 +12,8 @@ HKEY rootKey(RegistryRoot root)
     switch (root) {
     case RegistryRoot::CurrentUser:
         return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine:
+        return HKEY_LOCAL_MACHINE;
     }
     return HKEY_CURRENT_USER;
 }
@@ -81,6 +83,10 @@ bool RegistryStore::writeString(RegistryRoot root, const std::u16string& keyPath
                                 const std::u16string& valueName, const std::u16string& value,
                                 std::string& /*error*/) const
 {
+    // The machine's key is the administrator's: the program never writes there, even when it
+    // runs with the rights to.
+    if (root != RegistryRoot::CurrentUser)
+        return false;
     // The data size is a DWORD and counts the closing NUL; on a 32-bit build the product could
     // also wrap size_t.
     if (value.size() >= std::numeric_limits<DWORD>::max() / 2)

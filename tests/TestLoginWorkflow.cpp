@@ -5,6 +5,8 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QScopeGuard>
 
 using standin::Exchange;
 using standin::Scheme;
@@ -70,6 +72,7 @@ private slots:
     void unreachableApplianceAsksToCheckTheNetwork();
     void portBeyond32BitsFailsWithoutHanging();
     void rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked();
+    void administratorPresetSparesTheFirstLoginTheRouteTrace();
     void secondPressDuringALoginStartsNothing();
     void logoutReturnsToTheLoginPage();
     void failedLogoutShowsItsBoxAndStillReturns();
@@ -318,6 +321,37 @@ void TestLoginWorkflow::rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked()
     QCOMPARE(log.size(), size_t(2));
     QCOMPARE(log[0].listener.port, m_appliance->listeners().at(0).port);
     QCOMPARE(log[0].path, "/isvelmora.php");
+}
+
+void TestLoginWorkflow::administratorPresetSparesTheFirstLoginTheRouteTrace()
+{
+    // A new user on a machine whose administrator preset the stand-in as the appliance.
+    QVERIFY(QDir().mkpath(QFileInfo(m_home.presetFile()).path()));
+    QFile preset(m_home.presetFile());
+    QVERIFY(preset.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    preset.write("[General]\nkeep_fixedIP=127.0.0.1\nkeep_fixedPort="
+                 + QByteArray::number(m_appliance->listeners().at(0).port) + "\n");
+    preset.close();
+    const auto removePreset = qScopeGuard([this] { QFile::remove(m_home.presetFile()); });
+    m_inspect.reset();
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    const QString traced = m_home.path() + QStringLiteral("/traced");
+    m_inspect->setGatewayTraceCommand("touch '" + traced.toStdString() + "'");
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QCOMPARE(storedValue(u"keep_fixedIP"), "<missing>");
+
+    // Both boxes ticked, as they start: the preset is probed first, and it answers.
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    const auto log = m_appliance->requestLog();
+    QCOMPARE(log.size(), size_t(2));
+    QCOMPARE(log[0].path, "/isvelmora.php");
+    QCOMPARE(log[0].listener.port, m_appliance->listeners().at(0).port);
+    QCOMPARE(count(log, "c"), 1);
+    QVERIFY2(!QFile::exists(traced), "the route was traced");
 }
 
 void TestLoginWorkflow::secondPressDuringALoginStartsNothing()

@@ -1,3 +1,4 @@
+#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
@@ -27,6 +28,8 @@ private slots:
     void rememberMeIsTickedByExactlyYes();
     void nonAsciiCredentialsComeBackByteForByte();
     void aMissingValueDoesNotStopTheOthers();
+    void administratorPresetFillsOnlyAMissingEndpoint_data();
+    void administratorPresetFillsOnlyAMissingEndpoint();
 
 private:
     IsolatedHome& m_home;
@@ -35,6 +38,7 @@ private:
 void TestSessionValues::init()
 {
     QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    QFile::remove(m_home.presetFile());
 }
 
 void TestSessionValues::firstRunKeepsTheInitialValues()
@@ -194,6 +198,79 @@ void TestSessionValues::aMissingValueDoesNotStopTheOthers()
     QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
     QCOMPARE(inspect.ui().lineEdit_password->text(), "only-the-password");
     QVERIFY(inspect.ui().remberMe->isChecked());
+}
+
+void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint_data()
+{
+    QTest::addColumn<QString>("storedEndpoint"); // address:port in the user's store, or nothing
+    QTest::addColumn<QByteArray>("preset"); // the preset file, or nothing
+    QTest::addColumn<QString>("endpoint"); // fixedIP:fixedPort after the start
+    QTest::addColumn<QString>("line"); // the preset's trace line, or nothing
+
+    const QByteArray good = "[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=8090\n";
+    const QString used =
+        "info|Using the administrator's preset of the appliance: 127.0.0.5 port 8090";
+    const QString ignored =
+        "error|Ignoring the administrator's preset of the appliance: keep_fixedIP "
+        "must be an IPv4 address and keep_fixedPort a port from 1 to 65535";
+    QTest::newRow("new user: the preset") << QString() << good << "127.0.0.5:8090" << used;
+    QTest::newRow("the user's endpoint wins")
+        << "127.0.0.9:443" << good << "127.0.0.9:443" << QString();
+    // After a logout the store holds no address and port 1: the preset again.
+    QTest::newRow("logged out: the preset") << ":1" << good << "127.0.0.5:8090" << used;
+    QTest::newRow("no preset") << QString() << QByteArray() << ":0" << QString();
+    QTest::newRow("address out of range")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.300\nkeep_fixedPort=8090\n")
+        << ":0" << ignored;
+    QTest::newRow("address with a blank")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=\"127.0.0.5 \"\nkeep_fixedPort=80\n")
+        << ":0" << ignored;
+    QTest::newRow("port with letters")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=8090x\n")
+        << ":0" << ignored;
+    QTest::newRow("port beyond 65535")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=70000\n")
+        << ":0" << ignored;
+    QTest::newRow("port 0") << QString()
+                            << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=0\n")
+                            << ":0" << ignored;
+    QTest::newRow("address without a port")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\n") << ":0" << ignored;
+}
+
+void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint()
+{
+    QFETCH(QString, storedEndpoint);
+    QFETCH(QByteArray, preset);
+    QFETCH(QString, endpoint);
+    QFETCH(QString, line);
+
+    if (!storedEndpoint.isNull()) {
+        const QStringList parts = storedEndpoint.split(QLatin1Char(':'));
+        QVERIFY(storeValue(u"keep_fixedIP", parts[0].toStdString()));
+        QVERIFY(storeValue(u"keep_fixedPort", parts[1].toStdString()));
+    }
+    if (!preset.isNull()) {
+        QVERIFY(QDir().mkpath(QFileInfo(m_home.presetFile()).path()));
+        QFile file(m_home.presetFile());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(preset);
+    }
+
+    const LogTail log(m_home.logFile());
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QCOMPARE(QString::fromStdString(inspect.fixedIP()) + ':' + QString::number(inspect.fixedPort()),
+             endpoint);
+    // One line when there is a preset, none without.
+    QCOMPARE(log.count(QStringLiteral("administrator's preset")), line.isEmpty() ? 0 : 1);
+    if (!line.isEmpty())
+        QVERIFY2(log.hasLine(line.section('|', 0, 0), line.section('|', 1)),
+                 qPrintable(log.lines().join('\n')));
+    // The preset lives in the window only; the user's store keeps what it had.
+    QCOMPARE(storedValue(u"keep_fixedIP"),
+             storedEndpoint.isNull() ? "<missing>"
+                                     : storedEndpoint.section(':', 0, 0).toStdString());
 }
 
 VELMORA_TEST_MAIN(TestSessionValues)

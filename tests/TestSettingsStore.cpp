@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -44,6 +45,8 @@ private slots:
     void valueOfAnotherTypeReadsAsMissing();
     void keyPathsOutsideTheConfigFolderAreRefused();
     void interruptedWriteLeavesOldOrNewContent();
+    void machineKeyIsTheFirstSystemFolderHoldingIt();
+    void machineKeyIsNeverWritten();
 
 private:
     QString storeFile() const
@@ -59,6 +62,7 @@ private:
 void TestSettingsStore::init()
 {
     QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    qputenv("XDG_CONFIG_DIRS", m_home.systemConfigFolder().toUtf8());
 }
 
 void TestSettingsStore::readsFailBeforeTheFirstWriteAndLeaveTheOutput()
@@ -196,6 +200,66 @@ void TestSettingsStore::interruptedWriteLeavesOldOrNewContent()
         }
         QCOMPARE(modeOf(storeFile()), mode_t(0600));
     }
+}
+
+namespace {
+
+// A machine key with one value, in FOLDER/Velmora/VelmoraAuth.conf.
+void writeMachineKey(const QString& folder, const QString& address)
+{
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Velmora")));
+    QFile file(folder + QStringLiteral("/Velmora/VelmoraAuth.conf"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[General]\nkeep_fixedIP=" + address.toUtf8() + "\n");
+}
+
+} // namespace
+
+void TestSettingsStore::machineKeyIsTheFirstSystemFolderHoldingIt()
+{
+    const QString first = m_home.path() + QStringLiteral("/xdg-first");
+    const QString second = m_home.path() + QStringLiteral("/xdg-second");
+    QDir(first).removeRecursively();
+    QDir(second).removeRecursively();
+    // A relative folder is skipped by the rules, even when it holds the key.
+    writeMachineKey(QStringLiteral("relative-xdg"), QStringLiteral("127.0.0.1"));
+    const auto dropRelative =
+        qScopeGuard([] { QDir(QStringLiteral("relative-xdg")).removeRecursively(); });
+    qputenv("XDG_CONFIG_DIRS", ("relative-xdg:" + first + "::" + second).toUtf8());
+
+    std::u16string value = u"untouched";
+    QVERIFY(!m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
+                                m_error));
+    QCOMPARE(value, u"untouched");
+
+    writeMachineKey(second, QStringLiteral("127.0.0.2"));
+    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
+                               m_error));
+    QCOMPARE(value, u"127.0.0.2");
+    writeMachineKey(first, QStringLiteral("127.0.0.3"));
+    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
+                               m_error));
+    QCOMPARE(value, u"127.0.0.3");
+
+    // The user's key is another file altogether.
+    QVERIFY(!m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"keep_fixedIP", value,
+                                m_error));
+}
+
+void TestSettingsStore::machineKeyIsNeverWritten()
+{
+    writeMachineKey(m_home.systemConfigFolder(), QStringLiteral("127.0.0.2"));
+    QVERIFY(!m_store.writeString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP",
+                                 u"127.0.0.9", m_error));
+    QVERIFY(!m_store.writeString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedPort", u"80",
+                                 m_error));
+    std::u16string value;
+    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
+                               m_error));
+    QCOMPARE(value, u"127.0.0.2");
+    QVERIFY(!m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedPort", value,
+                                m_error));
+    QVERIFY(!QFileInfo::exists(storeFile()));
 }
 
 VELMORA_TEST_MAIN(TestSettingsStore)

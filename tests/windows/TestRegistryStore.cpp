@@ -391,4 +391,43 @@ TEST_SUITE("registry store")
         CHECK(whole > 0);
         deleteTree(testRoot);
     }
+
+    TEST_CASE("the machine's key is read under HKEY_LOCAL_MACHINE and never written")
+    {
+        // An administrator's preset, set with the Win32 call itself in the Wine prefix.
+        const LSTATUS cleared = RegDeleteTreeW(HKEY_LOCAL_MACHINE, testRoot);
+        REQUIRE((cleared == ERROR_SUCCESS || cleared == ERROR_FILE_NOT_FOUND));
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(testKey), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr)
+                == ERROR_SUCCESS);
+        const std::vector<unsigned char> address = bytesOf(std::u16string(u"127.0.0.5\0", 10));
+        REQUIRE(RegSetValueExW(key, L"keep_fixedIP", 0, REG_SZ, address.data(),
+                               static_cast<DWORD>(address.size()))
+                == ERROR_SUCCESS);
+        RegCloseKey(key);
+        deleteTree(testRoot);
+
+        RegistryStore store;
+        std::string error;
+        std::u16string value = u"kept";
+        CHECK(store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP", value, error));
+        CHECK(value == u"127.0.0.5");
+        // The user's root is another key altogether.
+        value = u"kept";
+        CHECK_FALSE(
+            store.readString(RegistryRoot::CurrentUser, testKey, u"keep_fixedIP", value, error));
+        CHECK(value == u"kept");
+
+        // The program never writes there, though the prefix would let it.
+        CHECK_FALSE(store.writeString(RegistryRoot::LocalMachine, testKey, u"keep_fixedPort", u"80",
+                                      error));
+        CHECK_FALSE(store.writeString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP",
+                                      u"1.2.3.4", error));
+        CHECK(store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP", value, error));
+        CHECK(value == u"127.0.0.5");
+        CHECK_FALSE(
+            store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedPort", value, error));
+        CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, testRoot) == ERROR_SUCCESS);
+    }
 }

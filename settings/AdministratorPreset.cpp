@@ -1,0 +1,81 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/Trace.h"
+#include "settings/ByteText.h"
+#include "settings/SettingsKey.h"
+
+#include <charconv>
+#include <mutex>
+#include <optional>
+
+// An administrator may preset the appliance's endpoint for every user of the machine: the values
+// "keep_fixedIP" and "keep_fixedPort" of the settings key under the machine's root (Windows:
+// HKEY_LOCAL_MACHINE; Linux: Velmora/VelmoraAuth.conf in a folder of $XDG_CONFIG_DIRS, by default
+// /etc/xdg). A user whose own store holds no endpoint starts with the preset as the remembered
+// endpoint, so with both boxes ticked the first login probes it and needs no route trace. The
+// user's own store always wins and is never written here.
+
+namespace {
+
+// A number from 0 to max, in decimal digits only.
+std::optional<int> decimal(const std::string& text, int max)
+{
+    int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || text.front() == '-' || error != std::errc()
+        || end != text.data() + text.size() || number > max)
+        return std::nullopt;
+    return number;
+}
+
+// Four numbers from 0 to 255 joined by dots, nothing else.
+bool isIpv4Address(const std::string& text)
+{
+    std::size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = text.find('.', start);
+        if ((dot == std::string::npos) != (part == 3))
+            return false;
+        const std::string number = text.substr(start, dot - start);
+        if (number.size() > 3 || !decimal(number, 255))
+            return false;
+        start = dot + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+void VelmoraAuth::applyAdministratorPreset()
+{
+    {
+        std::lock_guard lock(stateMutex);
+        if (!fixedIP.empty())
+            return;
+    }
+    std::u16string address, port;
+    std::string ignored;
+    const bool hasAddress = registryStore.readString(RegistryRoot::LocalMachine, settingsKeyPath,
+                                                     valueKeepFixedIP, address, ignored);
+    const bool hasPort = registryStore.readString(RegistryRoot::LocalMachine, settingsKeyPath,
+                                                  valueKeepFixedPort, port, ignored);
+    if (!hasAddress && !hasPort)
+        return;
+
+    const std::string addressText = velmora::lowBytes(address);
+    const std::string portText = velmora::lowBytes(port);
+    const std::optional<int> portNumber = decimal(portText, 65535);
+    if (!isIpv4Address(addressText) || !portNumber || *portNumber == 0) {
+        // The values themselves stay out of the log: they may hold anything.
+        traceError("Ignoring the administrator's preset of the appliance: keep_fixedIP must be an "
+                   "IPv4 address and keep_fixedPort a port from 1 to 65535");
+        return;
+    }
+    {
+        std::lock_guard lock(stateMutex);
+        fixedIP = addressText;
+        fixedPort = *portNumber;
+    }
+    traceInfo("Using the administrator's preset of the appliance: " + addressText + " port "
+              + portText);
+}

@@ -6,30 +6,60 @@
 #include "auth/VelmoraAuth.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
 #include <iostream>
 
+// The icon below may be needed before the window registers the resources. Qt wants this outside
+// any namespace.
+static void initialiseResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 // The executable's file name on Windows, and the name of the single-instance lock everywhere.
 constexpr char instanceName[] = "Velmora Auth.exe";
-// Read from the working directory on purpose: an icon file beside the program can be replaced.
+// Read from the working directory first on purpose: an icon file beside the program can be
+// replaced. Started from a desktop menu, the working directory is the home folder, which has none.
 const QString iconFile = QStringLiteral("assets/icon.ico");
+const QString builtInIcon = QStringLiteral(":/VelmoraAuth/assets/icon.ico");
+
+QIcon windowIcon()
+{
+    initialiseResources();
+    return QIcon(QFileInfo::exists(iconFile) ? iconFile : builtInIcon);
+}
 
 } // namespace
+
+void prepareDesktopScaling()
+{
+    // The form is laid out in pixels of a 96-dpi screen. Unscaled, a 192-dpi screen gets fonts of
+    // twice the pixels in the same 400 x 600 pixels, and text is clipped.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // A desktop set to 150 % gets 150 %, not 200 %.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
 
 int runVelmoraAuth(int argc, char* argv[])
 {
     velmora::allocateHiddenConsole();
     velmora::ignoreBrokenPipes();
+    prepareDesktopScaling();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
-    // The application id: the name of the desktop entry, the metainfo and the icons.
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.velmora.VelmoraAuth"));
-    QApplication::setWindowIcon(QIcon(iconFile));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora-auth"));
+    // Only Exit and the termination signals end the program: a message box shown while the
+    // window is hidden is the last window when it closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(windowIcon());
 
     velmora::SingleInstanceLock instanceLock(instanceName);
     if (instanceLock.acquire() == velmora::SingleInstanceLock::Result::AlreadyHeld) {
@@ -49,7 +79,7 @@ int runVelmoraAuth(int argc, char* argv[])
 void shapeMainWindow(QMainWindow& window)
 {
     try {
-        window.setWindowIcon(QIcon(iconFile));
+        window.setWindowIcon(windowIcon());
     } catch (const std::exception& error) {
         std::cout << "Error: " << error.what() << std::endl;
     }

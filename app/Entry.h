@@ -6,5 +6,9 @@ class QMainWindow;
 // process exit code (1 when another copy is already running).
 int runVelmoraAuth(int argc, char* argv[]);
 
-// Gives the main window its icon file, removes its maximise button and fixes its size.
+// Turns on scaling for high-dpi screens; before the application object is made.
+void prepareDesktopScaling();
+
+// Gives the main window its icon (the icon file of the working directory, else the built-in one),
+// removes its maximise button and fixes its size.
 void shapeMainWindow(QMainWindow& window);

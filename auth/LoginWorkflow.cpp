@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
-#include <regex>
 
 namespace {
 
@@ -30,19 +29,39 @@ std::int32_t portNumber(const std::string& text)
     }
 }
 
+// What the form checks call a digit: 0 to 9, nothing else of any locale.
+bool isDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 } // namespace
 
 bool VelmoraAuth::isValidIpAddress(std::string text)
 {
-    // Four groups of one to three digits; no range check, leading zeros allowed.
-    static const std::regex dottedQuad(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)");
-    return std::regex_match(text, dottedQuad);
+    // Four groups of one to three digits joined by single dots, nothing around them; no range
+    // check, leading zeros allowed. Checked by hand: a regular expression recurses per character,
+    // and a long text would exhaust the login thread's stack.
+    std::size_t at = 0;
+    for (int group = 1;; ++group) {
+        const std::size_t start = at;
+        while (at < text.size() && at - start < 4 && isDecimalDigit(text[at]))
+            ++at;
+        const std::size_t digits = at - start;
+        if (digits == 0 || digits > 3)
+            return false;
+        if (group == 4)
+            return at == text.size();
+        if (at == text.size() || text[at] != '.')
+            return false;
+        ++at;
+    }
 }
 
 bool VelmoraAuth::isValidPort(std::string text)
 {
-    static const std::regex digits(R"(\d+)");
-    return std::regex_match(text, digits);
+    // One or more digits, any number of them.
+    return !text.empty() && std::all_of(text.begin(), text.end(), isDecimalDigit);
 }
 
 void VelmoraAuth::startLogin()

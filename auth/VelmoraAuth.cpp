@@ -38,6 +38,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     ui.lineEdit_portadress->hide();
     ui.lineEdit_password->setEchoMode(QLineEdit::Password);
     ui.remberMe->setCheckState(Qt::Unchecked);
+    staleInput = std::make_unique<StaleInputFilter>(this, ui.stackedWidget);
     connect(ui.stackedWidget, &QStackedWidget::currentChanged, this,
             [this](int page) { shownPage = page; });
 
@@ -122,8 +123,18 @@ void VelmoraAuth::logProgramPath()
     }
 }
 
+bool VelmoraAuth::hasSystemTray() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void VelmoraAuth::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    hide();
+    // Without a tray, nothing could bring a hidden window back; the window manager keeps a
+    // minimised one.
+    if (hasSystemTray())
+        hide();
+    else
+        showMinimized();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "auth/StaleInputFilter.h"
 #include "portal/HttpRequests.h"
 #include "settings/keepAliveData.h"
 #include "settings/RegistryStore.h"
@@ -102,6 +103,8 @@ private:
     };
 
     void createTrayIcon();
+    // Whether the desktop shows tray icons now; without one, a hidden window could not come back.
+    bool hasSystemTray() const;
     void connectTrayActions();
     void connectFormActions();
     void logoutFromButton();
@@ -174,6 +177,7 @@ private:
     velmora::HttpRequests requests;
     // Login and session-check threads still alive; touched on the GUI thread only.
     std::vector<QPointer<QThread>> workerThreads;
+    std::unique_ptr<StaleInputFilter> staleInput;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;

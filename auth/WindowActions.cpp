@@ -61,6 +61,13 @@ void VelmoraAuth::connectFormActions()
             [this] { ui.lineEdit_portadress->setHidden(isTicked(ui.autoDetectPortAddress)); });
     connect(ui.logout, &QPushButton::clicked, this, &VelmoraAuth::logoutFromButton);
     connect(ui.login, &QPushButton::clicked, this, &VelmoraAuth::startLogin);
+    for (QLineEdit* field : { ui.lineEdit_username, ui.lineEdit_password, ui.lineEdit_ipAdress,
+                              ui.lineEdit_portadress }) {
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (ui.login->isVisible() && ui.login->isEnabled())
+                ui.login->click();
+        });
+    }
     // Emitted on the login thread: queued to the GUI thread, after everything the worker wrote.
     connect(this, &VelmoraAuth::loginFinished, this, &VelmoraAuth::onLoginFinished);
     connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});
@@ -89,7 +96,14 @@ void VelmoraAuth::logoutFromButton()
     // The request below blocks this thread: let the loading page be drawn first.
     QCoreApplication::processEvents();
     traceInfo("Hit logout function and wait for response");
-    const bool loggedOut = logout();
+    bool loggedOut = false;
+    {
+        const auto hold = staleInput->hold();
+        loggedOut = logout();
+        // A click made while the request held this thread was aimed at the loading page, not at
+        // the box or the login page that come next.
+        hold.dropQueuedInput();
+    }
     std::string message;
     {
         std::lock_guard lock(stateMutex);

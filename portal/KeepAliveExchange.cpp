@@ -106,5 +106,11 @@ bool VelmoraAuth::keepALive()
 
 void VelmoraAuth::checkALive()
 {
-    std::cout << (keepALive() ? "KeppALive connected" : "KeppALive not connected") << std::endl;
+    const int page = ui.stackedWidget->currentIndex();
+    const auto hold = staleInput->hold();
+    const bool alive = keepALive();
+    // A click made while the exchange held this thread was aimed at the page it has left.
+    if (ui.stackedWidget->currentIndex() != page)
+        hold.dropQueuedInput();
+    std::cout << (alive ? "KeppALive connected" : "KeppALive not connected") << std::endl;
 }

@@ -8,6 +8,10 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <random>
+#include <regex>
+#include <thread>
+
 using standin::Exchange;
 using standin::Scheme;
 
@@ -35,6 +39,19 @@ void click(QAbstractButton* button)
 void click(QCheckBox* box)
 {
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+}
+
+// A press and release made by the user while the GUI thread is busy: they wait in its queue and
+// go to whatever widget is at `where` when they are delivered. From any thread.
+void queueClick(QWidget* window, QPoint where, ulong timestamp)
+{
+    for (const QEvent::Type type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
+        auto* event = new QMouseEvent(
+            type, where, window->mapToGlobal(where), Qt::LeftButton,
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        event->setTimestamp(timestamp);
+        QCoreApplication::postEvent(window->windowHandle(), event);
+    }
 }
 
 int count(const std::vector<standin::LoggedRequest>& log, const std::string& what)
@@ -77,13 +94,28 @@ private slots:
     void logoutReturnsToTheLoginPage();
     void failedLogoutShowsItsBoxAndStillReturns();
     void storedSessionIsRevivedAtTheNextStart();
+    void returnInAFieldPressesLogin();
+    void clickQueuedDuringLogoutDoesNotLogInAgain();
+    void clickQueuedDuringAKeepAliveThatEndsTheSessionIsDropped();
+    void doubleClickOnLoginDoesNotLogStraightOut();
     void ipAndPortChecks_data();
     void ipAndPortChecks();
+    void checksAnswerAsTheRegularExpressionsDid();
+    void thirtyThousandDigitsFitASmallStack();
 
 private:
     // Unticks both auto-detect boxes and types the stand-in's address and port.
     void typeEndpoint(std::size_t listener);
     void typeCredentials(const QString& user, const QString& password);
+    // Where the Logout button of the connected page and the Login button of the login page
+    // overlap, in the window's coordinates.
+    QPoint whereLoginAndLogoutOverlap();
+    // Logs in from the form with the password remembered, so a stray click on Login could log in
+    // again; returns where a click on Logout would land on Login once the page has changed.
+    QPoint logInRemembered();
+    // Runs `exchange`, which holds the GUI thread on an answer held back by the stand-in, while
+    // the user clicks at `where` long after the click that started it.
+    void clickWhileHeld(QPoint where, const std::function<void()>& exchange);
     Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
     IsolatedHome& m_home;
@@ -438,6 +470,116 @@ void TestLoginWorkflow::storedSessionIsRevivedAtTheNextStart()
     QVERIFY(m_boxes->shown.isEmpty());
 }
 
+QPoint TestLoginWorkflow::whereLoginAndLogoutOverlap()
+{
+    const auto inWindow = [this](QWidget* widget) {
+        return QRect(widget->mapTo(m_window.get(), QPoint(0, 0)), widget->size());
+    };
+    // A page is laid out when it is first shown.
+    const int shown = ui().stackedWidget->currentIndex();
+    ui().stackedWidget->setCurrentIndex(shown == 2 ? 0 : 2);
+    ui().stackedWidget->setCurrentIndex(shown);
+    const QRect overlap = inWindow(ui().login) & inWindow(ui().logout);
+    return overlap.isEmpty() ? QPoint() : overlap.center();
+}
+
+void TestLoginWorkflow::returnInAFieldPressesLogin()
+{
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    QTest::keyClick(ui().lineEdit_portadress, Qt::Key_Return);
+    QCOMPARE(ui().stackedWidget->currentIndex(), 1);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(count(m_appliance->requestLog(), "c"), 1);
+}
+
+QPoint TestLoginWorkflow::logInRemembered()
+{
+    // Both boxes ticked, as most users leave them: the search starts from the known endpoint.
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().remberMe);
+    click(ui().login);
+    [&] {
+        QTRY_VERIFY(ui().stackedWidget->currentIndex() == 2 && ui().stackedWidget->isEnabled());
+    }();
+    m_appliance->clearRequestLog();
+    return whereLoginAndLogoutOverlap();
+}
+
+void TestLoginWorkflow::clickWhileHeld(QPoint where, const std::function<void()>& exchange)
+{
+    const ulong later = QTest::lastMouseTimestamp + 5000;
+    std::thread user([&] {
+        if (m_appliance->waitForRequests(1, std::chrono::seconds(10)))
+            queueClick(m_window.get(), where, later);
+    });
+    exchange();
+    user.join();
+    QTest::qWait(300);
+}
+
+void TestLoginWorkflow::clickQueuedDuringLogoutDoesNotLogInAgain()
+{
+    const QPoint where = logInRemembered();
+    QVERIFY(!where.isNull());
+    m_appliance->injectFault(
+        faultOn(Exchange::logout, standin::Fault::slowAnswer, std::chrono::milliseconds(1000)));
+
+    clickWhileHeld(where, [&] {
+        QTest::mouseClick(ui().logout, Qt::LeftButton, Qt::NoModifier,
+                          ui().logout->mapFrom(m_window.get(), where));
+    });
+
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(ui().stackedWidget->isEnabled());
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // the logout alone
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestLoginWorkflow::clickQueuedDuringAKeepAliveThatEndsTheSessionIsDropped()
+{
+    const QPoint where = logInRemembered();
+    QVERIFY(!where.isNull());
+    auto ended = scripted(Exchange::keepAlive, 200, refusal("Daily Logout"));
+    ended.answer.delay = std::chrono::milliseconds(1000);
+    m_appliance->scriptAnswer(ended);
+
+    clickWhileHeld(where, [&] { m_window->checkALive(); }); // a tick, on the GUI thread
+
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // the keep-alive alone
+}
+
+void TestLoginWorkflow::doubleClickOnLoginDoesNotLogStraightOut()
+{
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    const QPoint where = whereLoginAndLogoutOverlap();
+    QVERIFY(!where.isNull());
+    QTest::mouseClick(ui().login, Qt::LeftButton, Qt::NoModifier,
+                      ui().login->mapFrom(m_window.get(), where));
+    QTRY_VERIFY(ui().stackedWidget->currentIndex() == 2 && ui().stackedWidget->isEnabled());
+
+    // The second click of the double click, made a few milliseconds after the first, arrives
+    // only now: the login was quicker.
+    const ulong secondClick = QTest::lastMouseTimestamp - QTest::mouseDoubleClickInterval + 150;
+    queueClick(m_window.get(), where, secondClick);
+    QTest::qWait(300);
+
+    QCOMPARE(ui().stackedWidget->currentIndex(), 2);
+    QVERIFY(m_inspect->isLoggedIn());
+    QCOMPARE(count(m_appliance->requestLog(), "fbo"), 0);
+
+    // A click made after the interval is the user's own.
+    queueClick(m_window.get(), where, QTest::lastMouseTimestamp + 5000);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(count(m_appliance->requestLog(), "fbo"), 1);
+}
+
 void TestLoginWorkflow::ipAndPortChecks_data()
 {
     QTest::addColumn<QString>("text");
@@ -463,6 +605,64 @@ void TestLoginWorkflow::ipAndPortChecks()
     QFETCH(bool, validPort);
     QCOMPARE(m_window->isValidIpAddress(text.toStdString()), validIp);
     QCOMPARE(m_window->isValidPort(text.toStdString()), validPort);
+}
+
+void TestLoginWorkflow::checksAnswerAsTheRegularExpressionsDid()
+{
+    // The checks were regular expressions; every text gets the same answer from the hand-written
+    // ones: all texts of up to eight characters from a small alphabet, and random longer ones.
+    const std::regex dottedQuad(R"(^\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}$)");
+    const std::regex digits(R"(\d+)");
+    int differences = 0;
+    const auto compare = [&](const std::string& text) {
+        if (m_window->isValidIpAddress(text) != std::regex_match(text, dottedQuad)
+            || m_window->isValidPort(text) != std::regex_match(text, digits)) {
+            if (++differences <= 5)
+                qWarning("differs: \"%s\"", text.c_str());
+        }
+    };
+
+    const std::string small = "1.x";
+    std::vector<std::string> texts { "" };
+    for (int length = 1; length <= 8; ++length) {
+        std::vector<std::string> longer;
+        for (const auto& text : texts) {
+            if (text.size() == static_cast<size_t>(length - 1)) {
+                for (const char c : small)
+                    longer.push_back(text + c);
+            }
+        }
+        texts.insert(texts.end(), longer.begin(), longer.end());
+    }
+    for (const auto& text : texts)
+        compare(text);
+
+    const std::string alphabet = std::string("0123456789....  \t\n+-ax\xD9\xA0", 28) + '\0';
+    std::mt19937 random(2026);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(random() % 20, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        compare(text);
+    }
+    QCOMPARE(differences, 0);
+}
+
+void TestLoginWorkflow::thirtyThousandDigitsFitASmallStack()
+{
+    // The port field takes 32,767 characters; a Windows thread has 1 MiB of stack.
+    const std::string digits(30000, '7');
+    bool validPort = false;
+    bool validIp = true;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        validPort = m_window->isValidPort(digits);
+        validIp = m_window->isValidIpAddress("1.1.1." + digits);
+    }));
+    thread->setStackSize(512 * 1024);
+    thread->start();
+    QVERIFY(thread->wait(10000));
+    QVERIFY(validPort);
+    QVERIFY(!validIp);
 }
 
 VELMORA_TEST_MAIN(TestLoginWorkflow)

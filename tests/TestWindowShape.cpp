@@ -3,6 +3,7 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -43,7 +44,8 @@ private slots:
     void visibleTextsAreTheWindowsOwn();
     void styleSheetsPaintTheButtons();
     void logoAndTrayImagesComeFromTheResources();
-    void closingHidesTheWindowOnly();
+    void windowIconIsTheWorkingFoldersFileElseTheBuiltInOne();
+    void closingWithoutATrayMinimisesTheWindow();
     void onlyASingleClickOnTheTrayShowsTheWindow();
     void exitEndsTheEventLoop();
 
@@ -184,13 +186,42 @@ void TestWindowShape::logoAndTrayImagesComeFromTheResources()
     QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
 }
 
-void TestWindowShape::closingHidesTheWindowOnly()
+void TestWindowShape::windowIconIsTheWorkingFoldersFileElseTheBuiltInOne()
 {
+    const QString startFolder = QDir::currentPath();
+    QTemporaryDir folder;
+    QVERIFY(QDir::setCurrent(folder.path()));
+    const auto iconColour = [] {
+        VelmoraAuth window;
+        shapeMainWindow(window);
+        const QImage image = window.windowIcon().pixmap(32, 32).toImage();
+        return image.isNull() ? QColor() : image.pixelColor(16, 16);
+    };
+
+    // Started from a menu: no icon file in the working folder.
+    const QImage builtIn =
+        QIcon(QStringLiteral(":/VelmoraAuth/assets/icon.ico")).pixmap(32, 32).toImage();
+    QCOMPARE(iconColour(), builtIn.pixelColor(16, 16));
+
+    QVERIFY(QDir().mkdir(QStringLiteral("assets")));
+    QImage red(32, 32, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(QStringLiteral("assets/icon.ico"), "ico"));
+    QCOMPARE(iconColour(), QColor(Qt::red));
+    QVERIFY(QDir::setCurrent(startFolder));
+}
+
+void TestWindowShape::closingWithoutATrayMinimisesTheWindow()
+{
+    // The offscreen platform has no tray, as a bare window manager has none: a hidden window
+    // could never come back. (With a tray, TestOnXDisplay sees it hidden.)
     VelmoraAuth window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QVERIFY2(!window.close(), "the close request is refused");
-    QVERIFY(window.isHidden());
+    QVERIFY(window.isVisible());
+    QVERIFY(window.isMinimized());
     QVERIFY(!QCoreApplication::closingDown());
 }
 

@@ -6,8 +6,8 @@
 enum class LogLevel : int { trace = 0, debug = 1, info = 2, warn = 3, err = 4, critical = 5 };
 
 // The process-wide diagnostic log. It sets itself up at the first trace line; when the log file
-// cannot be created the construction throws, the instance stays unconstructed, and the next call
-// of instance() tries again.
+// cannot be created the construction throws and the instance stays unconstructed. The next call
+// of instance() tries again, but not before 30 seconds have passed: until then it throws at once.
 class AppLogger
 {
 public:

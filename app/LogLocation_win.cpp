@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <io.h>
 #include <iostream>
 #include <vector>
 #include <windows.h>
@@ -45,6 +46,18 @@ std::string logFilePath()
     }
     // Drive and profile root are fixed on purpose, as the folder has always been.
     return "C:\\Users\\" + userName + "\\AppData\\Local\\Velmora\\logs\\app.log";
+}
+
+// The profile's AppData\Local belongs to the user alone; the logging library makes the folders.
+void prepareLogFile(const std::string&)
+{
+}
+
+void keepLogFileToItself(std::FILE* file)
+{
+    // The C runtime's files are inheritable, and _popen starts the tracer with inherited handles.
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))),
+                         HANDLE_FLAG_INHERIT, 0);
 }
 
 } // namespace velmora

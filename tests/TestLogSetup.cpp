@@ -1,8 +1,27 @@
+#include "app/LogLocation.h"
 #include "app/Trace.h"
 #include "auth/VelmoraAuth.h"
+#include "discovery/RouteTracer.h"
 #include "support/TestMain.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The permission bits of a file or folder, or -1.
+int mode(const QString& path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0
+        ? static_cast<int>(status.st_mode & 07777)
+        : -1;
+}
+
+} // namespace
 
 // Runs in its own process: the log is set up once per process, and these cases need to see the
 // very first set-up fail.
@@ -17,14 +36,17 @@ public:
     }
 
 private slots:
-    void unusableLogFolderNeitherThrowsNorStopsTheWindow();
-    void setUpIsRetriedAtTheNextLine();
+    void unusableLogCostsMicrosecondsAndStopsNothing();
+    void setUpIsTriedAgainOnlyAfterThirtySeconds();
+    void logIsPrivateAndNotInheritedByTheTracer();
+    void existingLogReadableByOthersIsNarrowed();
 
 private:
     IsolatedHome& m_home;
+    QElapsedTimer m_sinceFailure;
 };
 
-void TestLogSetup::unusableLogFolderNeitherThrowsNorStopsTheWindow()
+void TestLogSetup::unusableLogCostsMicrosecondsAndStopsNothing()
 {
     // A regular file where the state folder should be: no folder can be made below it.
     const QString blocker = m_home.path() + QStringLiteral("/not-a-folder");
@@ -34,20 +56,73 @@ void TestLogSetup::unusableLogFolderNeitherThrowsNorStopsTheWindow()
     qputenv("XDG_STATE_HOME", blocker.toUtf8());
 
     traceInfo("lost line");
-    VelmoraAuth window;
-    QCOMPARE(window.windowTitle(), "Velmora Auth");
+    m_sinceFailure.start();
+    QElapsedTimer clock;
+    clock.start();
+    {
+        VelmoraAuth window;
+        QCOMPARE(window.windowTitle(), "Velmora Auth");
+    }
+    const qint64 windowMicroseconds = clock.nsecsElapsed() / 1000;
+    constexpr int lines = 1000;
+    clock.restart();
+    for (int line = 0; line < lines; ++line)
+        traceInfo("lost line");
+    const double perLine = static_cast<double>(clock.nsecsElapsed()) / 1000.0 / lines;
+    qInfo("without a log: window made and torn down in %.1f ms, %.2f us per trace line",
+          static_cast<double>(windowMicroseconds) / 1000.0, perLine);
+    QVERIFY2(perLine < 200, "a trace line does not retry the set-up");
     QVERIFY(!QFile::exists(m_home.logFile()));
 }
 
-void TestLogSetup::setUpIsRetriedAtTheNextLine()
+void TestLogSetup::setUpIsTriedAgainOnlyAfterThirtySeconds()
 {
     qputenv("XDG_STATE_HOME", m_home.stateFolder().toUtf8());
+    traceInfo("lost line");
+    QVERIFY2(!QFile::exists(m_home.logFile()), "not tried again at once");
+
+    QTest::qWait(static_cast<int>(std::max<qint64>(0, 30500 - m_sinceFailure.elapsed())));
     traceInfo("first line that lands");
     QFile log(m_home.logFile());
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray content = log.readAll();
     QVERIFY(content.contains("first line that lands"));
     QVERIFY(!content.contains("lost line"));
+}
+
+void TestLogSetup::logIsPrivateAndNotInheritedByTheTracer()
+{
+    traceInfo("the log is open");
+    QCOMPARE(mode(m_home.stateFolder() + QStringLiteral("/Velmora")), 0700);
+    QCOMPARE(mode(m_home.stateFolder() + QStringLiteral("/Velmora/logs")), 0700);
+    QCOMPARE(mode(m_home.logFile()), 0600);
+
+    // The tracer runner starts a shell, as it starts the route tracer: it lists what it got.
+    const auto inherited = velmora::runTracer("ls -l /proc/$$/fd");
+    QVERIFY(inherited && inherited->find("/proc/") == std::string::npos);
+    QVERIFY2(inherited && inherited->find("total") != std::string::npos, "the listing ran");
+    QVERIFY2(inherited->find("app.log") == std::string::npos, inherited->c_str());
+}
+
+void TestLogSetup::existingLogReadableByOthersIsNarrowed()
+{
+    // As a version that let the logging library make them left them.
+    QTemporaryDir home;
+    const QString folder = home.path() + QStringLiteral("/Velmora/logs");
+    const QString path = folder + QStringLiteral("/app.log");
+    QVERIFY(QDir().mkpath(folder));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write("earlier line\n") > 0);
+    file.close();
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+
+    velmora::prepareLogFile(path.toStdString());
+    QCOMPARE(mode(folder), 0700);
+    QCOMPARE(mode(path), 0600);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("earlier line\n"));
 }
 
 VELMORA_TEST_MAIN(TestLogSetup)

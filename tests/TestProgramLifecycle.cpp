@@ -1,10 +1,15 @@
 #include "support/TestMain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <memory>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,9 +42,13 @@ private slots:
     void copyInAnotherSessionIsNotBlocked();
     void terminationRequestEndsLikeExit_data();
     void terminationRequestEndsLikeExit();
+    void consoleLinesReachATerminalOnly();
+    void anotherUsersRuntimeFolderCannotSwitchTheLockOff();
 
 private:
-    QProcess* start(const char* program, const QString& runtimeFolder = {});
+    // An empty runtime folder leaves the test's own; "-" unsets XDG_RUNTIME_DIR.
+    QProcess* start(const char* program, const QString& runtimeFolder = {},
+                    const QStringList& arguments = {});
     // Started and past its constructor, so it holds the instance lock.
     bool waitUntilRunning(QProcess* process, int previousStarts);
     int startsInLog() const
@@ -67,15 +76,19 @@ void TestProgramLifecycle::cleanup()
     m_processes.clear();
 }
 
-QProcess* TestProgramLifecycle::start(const char* program, const QString& runtimeFolder)
+QProcess* TestProgramLifecycle::start(const char* program, const QString& runtimeFolder,
+                                      const QStringList& arguments)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (!runtimeFolder.isEmpty())
+    if (runtimeFolder == QLatin1String("-"))
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else if (!runtimeFolder.isEmpty())
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder);
     process->setProcessEnvironment(environment);
     process->setProgram(QString::fromUtf8(program));
+    process->setArguments(arguments);
     process->start();
     m_processes.push_back(std::move(process));
     return m_processes.back().get();
@@ -105,7 +118,7 @@ void TestProgramLifecycle::secondCopyIsRefusedWhileTheFirstRuns()
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 1);
-    QVERIFY2(second->readAllStandardOutput().contains(
+    QVERIFY2(second->readAllStandardError().contains(
                  "BOX|Error|Another instance of VelmoraAuth is already running."),
              "the refusal is shown in an Error box");
     QCOMPARE(startsInLog(), startsBefore); // no window was made
@@ -125,7 +138,7 @@ void TestProgramLifecycle::copyStartsAfterTheFirstHasExited()
 
     QProcess* next = start(VELMORA_ENTRY_HARNESS);
     QVERIFY(waitUntilRunning(next, startsInLog()));
-    QVERIFY(!next->readAllStandardOutput().contains("BOX|"));
+    QVERIFY(!next->readAllStandardError().contains("BOX|"));
     next->terminate();
     QVERIFY(next->waitForFinished(10000));
     QCOMPARE(next->exitCode(), 0);
@@ -140,7 +153,7 @@ void TestProgramLifecycle::lockOfACrashedCopyDoesNotBlock()
 
     QProcess* next = start(VELMORA_ENTRY_HARNESS);
     QVERIFY(waitUntilRunning(next, startsInLog()));
-    QVERIFY(!next->readAllStandardOutput().contains("BOX|"));
+    QVERIFY(!next->readAllStandardError().contains("BOX|"));
     QCOMPARE(next->state(), QProcess::Running);
 }
 
@@ -181,6 +194,48 @@ void TestProgramLifecycle::terminationRequestEndsLikeExit()
     QCOMPARE(program->exitCode(), 0);
     // On disk once the process is gone: nothing was left in a buffer.
     QCOMPARE(static_cast<int>(readLog(m_home.logFile()).count(lastLine)), linesBefore + 1);
+}
+
+void TestProgramLifecycle::consoleLinesReachATerminalOnly()
+{
+    // Started from a desktop menu: standard output is the session's journal.
+    QProcess* fromMenu = start(VELMORA_AUTH_BINARY);
+    QVERIFY(waitUntilRunning(fromMenu, startsInLog()));
+    fromMenu->terminate();
+    QVERIFY(fromMenu->waitForFinished(10000));
+    QVERIFY(!fromMenu->readAllStandardOutput().contains("Application path: "));
+
+    // Started from a terminal: script(1) gives it one.
+    QProcess* fromTerminal =
+        start("script", {},
+              { QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("-c"),
+                QStringLiteral(VELMORA_AUTH_BINARY), QStringLiteral("/dev/null") });
+    QVERIFY(waitUntilRunning(fromTerminal, startsInLog()));
+    QByteArray shown;
+    QTRY_VERIFY((shown += fromTerminal->readAllStandardOutput()).contains("Application path: "));
+}
+
+void TestProgramLifecycle::anotherUsersRuntimeFolderCannotSwitchTheLockOff()
+{
+    // Without XDG_RUNTIME_DIR, Qt would fall back to <temporary folder>/runtime-<user>, which any
+    // user can make first in a shared temporary folder. Another user's is planted there.
+    QTemporaryDir sharedTemporary;
+    QVERIFY(::chmod(QFile::encodeName(sharedTemporary.path()).constData(), 01777) == 0);
+    const QString planted = sharedTemporary.path() + QStringLiteral("/runtime-")
+        + QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    QVERIFY(QDir().mkdir(planted));
+    QVERIFY(::chown(QFile::encodeName(planted).constData(), 65534, 65534) == 0);
+    qputenv("TMPDIR", QFile::encodeName(sharedTemporary.path()));
+
+    QProcess* first = start(VELMORA_AUTH_BINARY, QStringLiteral("-"));
+    QVERIFY(waitUntilRunning(first, startsInLog()));
+    QProcess* second = start(VELMORA_ENTRY_HARNESS, QStringLiteral("-"));
+    const bool refused = second->waitForFinished(20000);
+    qunsetenv("TMPDIR");
+    QVERIFY2(refused, "the second copy is refused");
+    QCOMPARE(second->exitCode(), 1);
+    QVERIFY(second->readAllStandardError().contains("BOX|Error|"));
+    QCOMPARE(first->state(), QProcess::Running);
 }
 
 VELMORA_TEST_MAIN(TestProgramLifecycle)

@@ -1,31 +1,140 @@
-// The program's real entry with one addition: every modal box is answered, after its title and
-// text are printed as "BOX|<title>|<text>", so a test can run the program as a child process.
+// The program's real entry with additions for tests that run it as a child process. Lines for the
+// test go to standard error: standard output goes nowhere when it is not a terminal.
+// - Every modal box is answered, after its title and text are printed as "BOX|<title>|<text>".
+// - VELMORA_HARNESS_STEPS, a comma-separated list, is worked through once the window shows, a step
+//   every 300 ms and none while a box is open: "close" closes the window as its title-bar button
+//   does, "login" presses Login, "exit" triggers the tray menu's Exit, "report" prints
+//   "WINDOW|visible=<0|1>|minimized=<0|1>|scale=<device pixels per pixel>", "fit" prints
+//   "CLIPPED|<object name>|<size needed>|<size given>" for every text of the pages that does not
+//   fit its widget, then "FIT|done". Each step is announced as "STEP|<name>".
 #include "app/Entry.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QStackedWidget>
 #include <QTimer>
 
 #include <iostream>
+#include <memory>
+#include <optional>
 
 namespace {
 
-void answerModalBoxes()
+QMainWindow* mainWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<QMainWindow*>(widget))
+            return window;
+    }
+    return nullptr;
+}
+
+std::string text(QSize size)
+{
+    return std::to_string(size.width()) + 'x' + std::to_string(size.height());
+}
+
+// What a widget's text needs beside what it has; nothing for a widget without text.
+std::optional<std::pair<QSize, QSize>> neededAndGiven(QWidget* widget)
+{
+    if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+        const QString shown = field->text().isEmpty() ? field->placeholderText() : field->text();
+        const QSize needed(field->fontMetrics().horizontalAdvance(shown),
+                           field->fontMetrics().height());
+        return std::pair(needed, field->contentsRect().size());
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !label->text().isEmpty()) {
+        const QSize needed = label->wordWrap()
+            ? QSize(0, label->heightForWidth(label->contentsRect().width()))
+            : label->sizeHint();
+        return std::pair(needed, label->size());
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(widget); button && !button->text().isEmpty())
+        return std::pair(button->sizeHint(), button->size());
+    return std::nullopt;
+}
+
+void reportWhatDoesNotFit(QMainWindow* window)
+{
+    // The address and port fields show only with their boxes unticked.
+    for (const char* name : { "autoDetectIpAddress", "autoDetectPortAddress" }) {
+        if (auto* box = window->findChild<QCheckBox*>(QLatin1String(name)))
+            box->click();
+    }
+    auto* pages = window->findChild<QStackedWidget*>(QStringLiteral("stackedWidget"));
+    for (int page = 0; pages && page < 3; ++page) {
+        pages->setCurrentIndex(page);
+        QCoreApplication::processEvents();
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            const auto sizes = widget->isVisible() ? neededAndGiven(widget) : std::nullopt;
+            if (sizes
+                && (sizes->first.width() > sizes->second.width()
+                    || sizes->first.height() > sizes->second.height()))
+                std::cerr << "CLIPPED|" << widget->objectName().toStdString() << '|'
+                          << text(sizes->first) << '|' << text(sizes->second) << std::endl;
+        }
+    }
+    std::cerr << "FIT|done" << std::endl;
+}
+
+void runStep(const QString& step)
+{
+    QMainWindow* window = mainWindow();
+    if (!window)
+        return;
+    std::cerr << "STEP|" << step.toStdString() << std::endl;
+    if (step == QLatin1String("close")) {
+        window->close();
+    } else if (step == QLatin1String("login")) {
+        if (auto* login = window->findChild<QAbstractButton*>(QStringLiteral("login")))
+            login->click();
+    } else if (step == QLatin1String("exit")) {
+        for (QAction* action : window->findChildren<QAction*>()) {
+            if (action->text() == QLatin1String("Exit"))
+                action->trigger();
+        }
+    } else if (step == QLatin1String("report")) {
+        std::cerr << "WINDOW|visible=" << window->isVisible()
+                  << "|minimized=" << window->isMinimized()
+                  << "|scale=" << window->devicePixelRatioF() << std::endl;
+    } else if (step == QLatin1String("fit")) {
+        reportWhatDoesNotFit(window);
+    }
+}
+
+void startHarness()
 {
     auto* timer = new QTimer(QCoreApplication::instance());
-    QObject::connect(timer, &QTimer::timeout, [] {
+    auto steps =
+        std::make_shared<QStringList>(QString::fromLocal8Bit(qgetenv("VELMORA_HARNESS_STEPS"))
+                                          .split(QLatin1Char(','), Qt::SkipEmptyParts));
+    auto sinceStep = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [steps, sinceStep] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            std::cout << "BOX|" << box->windowTitle().toStdString() << '|'
+            std::cerr << "BOX|" << box->windowTitle().toStdString() << '|'
                       << box->text().toStdString() << std::endl;
             box->accept();
+            *sinceStep = 0;
+            return;
         }
+        const QMainWindow* window = mainWindow();
+        if (steps->isEmpty() || !window || (*sinceStep += 50) < 300)
+            return;
+        *sinceStep = 0;
+        runStep(steps->takeFirst());
     });
     timer->start(50);
 }
 
 } // namespace
 
-Q_COREAPP_STARTUP_FUNCTION(answerModalBoxes)
+Q_COREAPP_STARTUP_FUNCTION(startHarness)
 
 int main(int argc, char* argv[])
 {

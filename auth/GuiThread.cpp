@@ -37,9 +37,9 @@ void VelmoraAuth::paintNow()
         QCoreApplication::processEvents();
 }
 
-void VelmoraAuth::returnToLoginPage()
+void VelmoraAuth::returnToLoginPage(std::uint64_t logins)
 {
-    onGuiThread([this] {
+    onGuiThreadUnlessSuperseded(logins, [this] {
         if (ui.stackedWidget->currentIndex() != 0)
             ui.stackedWidget->setCurrentIndex(0);
     });

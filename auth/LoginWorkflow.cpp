@@ -70,6 +70,7 @@ void VelmoraAuth::startLogin()
     {
         std::lock_guard lock(stateMutex);
         errorMessage.clear();
+        ++userLogins;
         isLoggedIn = false;
         // Keeps the keep-alive idle until the login exchange says otherwise.
         isLoggedOut = true;

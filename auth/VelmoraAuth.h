@@ -122,12 +122,23 @@ private:
                                                         const std::string& path);
     void setErrorMessage(const std::string& message);
 
+    // The user's own login wins over an exchange begun before it (the start-up session check):
+    // each exchange carries the count of logins the user had started when it began, and a result
+    // that arrives after a later one changes nothing.
+    std::uint64_t loginsStarted() const;
+    bool isSuperseded(std::uint64_t logins) const;
+    void setErrorMessage(const std::string& message, std::uint64_t logins);
+    // A widget step that is skipped when a login started after `logins`.
+    void onGuiThreadUnlessSuperseded(std::uint64_t logins, std::function<void()> step);
+    bool loginExchange(std::string username, std::string password, std::uint64_t logins);
+    bool keepAliveExchange(std::uint64_t logins);
+
     // Widget steps of operations that may run on another thread: run at once on the GUI thread,
     // queued to it from any other, never waited for.
     void onGuiThread(std::function<void()> step);
     // Lets the window paint a page switch before a blocking step; only on the GUI thread.
     void paintNow();
-    void returnToLoginPage();
+    void returnToLoginPage(std::uint64_t logins);
 
     // Any state but unchecked counts as ticked.
     static bool isTicked(const QCheckBox* box);
@@ -147,6 +158,8 @@ private:
     std::string username;
     std::string k1;
     std::string loginPassword;
+    // Logins the user has started (startLogin).
+    std::uint64_t userLogins = 0;
     // What traceroute() runs; replaced by the tests, which must never trace the real route.
     std::string gatewayTraceCommand;
 

@@ -10,6 +10,11 @@
 
 bool VelmoraAuth::keepALive()
 {
+    return keepAliveExchange(loginsStarted());
+}
+
+bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
+{
     std::string sessionUserid, sessionUsername, sessionK1;
     {
         std::lock_guard lock(stateMutex);
@@ -31,13 +36,13 @@ bool VelmoraAuth::keepALive()
             // No login is tried: the appliance may come back, and the tick goes on.
             if (shownPage.load() != 0)
                 traceInfo("Try to login when login failed.");
-            setErrorMessage(velmora::networkFailureMessage);
+            setErrorMessage(velmora::networkFailureMessage, logins);
             traceError(velmora::networkFailureMessage);
             return false;
         }
         if (reply->status != 200) {
             std::cout << "Error" << reply->status << std::endl;
-            setErrorMessage(velmora::connectionErrorMessage);
+            setErrorMessage(velmora::connectionErrorMessage, logins);
             traceError("Connection error");
             return false;
         }
@@ -54,7 +59,10 @@ bool VelmoraAuth::keepALive()
         if (answer.kind == Kind::Malformed)
             return false;
 
-        setErrorMessage(answer.errors);
+        // From here on every step acts on the session: none once the user has started a login.
+        if (isSuperseded(logins))
+            return false;
+        setErrorMessage(answer.errors, logins);
         if (answer.errors == "Session Expired") {
             traceError("Try to login when session expired keepalive");
             std::string name, password;
@@ -63,7 +71,7 @@ bool VelmoraAuth::keepALive()
                 name = username;
                 password = loginPassword;
             }
-            if (login(name, password))
+            if (loginExchange(name, password, logins))
                 return true;
         }
 
@@ -74,25 +82,29 @@ bool VelmoraAuth::keepALive()
             message = errorMessage;
         }
         if (velmora::containsSessionEndText(message)) {
-            keepAliveWorker->enabled = false;
             {
                 std::lock_guard lock(stateMutex);
+                if (userLogins != logins)
+                    return false;
+                keepAliveWorker->enabled = false;
                 isLoggedIn = false;
                 isLoggedOut = true;
                 errorMessage = answer.errorsJson;
             }
-            returnToLoginPage();
+            returnToLoginPage(logins);
             return false;
         }
         if (message.find("kicked") == std::string::npos) {
             std::cout << "you are kick out" << std::endl;
             {
                 std::lock_guard lock(stateMutex);
+                if (userLogins != logins)
+                    return false;
                 errorMessage = answer.errorsJson;
                 isLoggedOut = true;
+                keepAliveWorker->enabled = false;
             }
-            keepAliveWorker->enabled = false;
-            returnToLoginPage();
+            returnToLoginPage(logins);
             return false;
         }
         // "kicked" without a session-end text: left as it is until the next tick.

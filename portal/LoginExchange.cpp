@@ -10,6 +10,11 @@
 
 bool VelmoraAuth::login(std::string username, std::string password)
 {
+    return loginExchange(std::move(username), std::move(password), loginsStarted());
+}
+
+bool VelmoraAuth::loginExchange(std::string username, std::string password, std::uint64_t logins)
+{
     try {
         const Endpoint endpoint = appliance();
         const std::string path = velmora::loginPath(username, password);
@@ -25,7 +30,7 @@ bool VelmoraAuth::login(std::string username, std::string password)
         const auto reply = sendPortalRequest(endpoint, path);
         std::cout << "....................." << (reply ? 1 : 0) << std::endl;
         if (!reply) {
-            setErrorMessage(velmora::networkFailureMessage);
+            setErrorMessage(velmora::networkFailureMessage, logins);
             traceError(velmora::networkFailureMessage);
             return false;
         }
@@ -33,7 +38,7 @@ bool VelmoraAuth::login(std::string username, std::string password)
         traceInfo("Response code of Login API:" + std::to_string(reply->status));
         if (reply->status != 200) {
             std::cout << "Error with response status code:" << reply->status << std::endl;
-            setErrorMessage(velmora::connectionErrorMessage);
+            setErrorMessage(velmora::connectionErrorMessage, logins);
             traceError("Connection Error: not getting proper response");
             return false;
         }
@@ -52,17 +57,20 @@ bool VelmoraAuth::login(std::string username, std::string password)
         case Kind::UnusableSession:
             // The appliance said yes without usable session values: end that session again.
             traceError(answer.trace);
-            logout();
+            if (!isSuperseded(logins))
+                logout();
             return false;
         case Kind::Refused:
-            setErrorMessage(answer.errors);
+            setErrorMessage(answer.errors, logins);
             if (velmora::containsSessionEndText(answer.errors)) {
-                keepAliveWorker->enabled = false;
                 {
                     std::lock_guard lock(stateMutex);
+                    if (userLogins != logins)
+                        return false;
+                    keepAliveWorker->enabled = false;
                     isLoggedOut = true;
                 }
-                onGuiThread([this] {
+                onGuiThreadUnlessSuperseded(logins, [this] {
                     clearPasswordUnlessRemembered();
                     if (ui.stackedWidget->currentIndex() == 2) {
                         ui.stackedWidget->setCurrentIndex(0);
@@ -72,7 +80,7 @@ bool VelmoraAuth::login(std::string username, std::string password)
                 return false;
             }
             std::cout << answer.errorsJson << std::endl;
-            setErrorMessage(answer.errorsJson);
+            setErrorMessage(answer.errorsJson, logins);
             return false;
         case Kind::Accepted:
             break;
@@ -85,21 +93,21 @@ bool VelmoraAuth::login(std::string username, std::string password)
         traceInfo("Set reponse data into for keep alive.");
         {
             std::lock_guard lock(stateMutex);
+            // A login of the user's own has started since this one began: theirs is the session.
+            if (userLogins != logins)
+                return false;
             userid = answer.userid;
             this->username = answer.username;
             k1 = answer.k1;
             loginPassword = password;
-        }
-        traceInfo("Start keep alive thread.");
-        {
-            std::lock_guard lock(stateMutex);
             isLoggedIn = true;
             isLoggedOut = false;
         }
+        traceInfo("Start keep alive thread.");
         saveSessionValues();
         loadSessionValues();
         keepAliveWorker->enabled = true;
-        onGuiThread([this] {
+        onGuiThreadUnlessSuperseded(logins, [this] {
             ui.stackedWidget->setCurrentIndex(2);
             paintNow();
         });

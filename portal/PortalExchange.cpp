@@ -20,3 +20,30 @@ void VelmoraAuth::setErrorMessage(const std::string& message)
     std::lock_guard lock(stateMutex);
     errorMessage = message;
 }
+
+std::uint64_t VelmoraAuth::loginsStarted() const
+{
+    std::lock_guard lock(stateMutex);
+    return userLogins;
+}
+
+bool VelmoraAuth::isSuperseded(std::uint64_t logins) const
+{
+    return loginsStarted() != logins;
+}
+
+void VelmoraAuth::setErrorMessage(const std::string& message, std::uint64_t logins)
+{
+    std::lock_guard lock(stateMutex);
+    if (userLogins == logins)
+        errorMessage = message;
+}
+
+void VelmoraAuth::onGuiThreadUnlessSuperseded(std::uint64_t logins, std::function<void()> step)
+{
+    // Checked on the GUI thread, where startLogin runs: no login can start in between.
+    onGuiThread([this, logins, step = std::move(step)] {
+        if (!isSuperseded(logins))
+            step();
+    });
+}

@@ -11,19 +11,27 @@ void VelmoraAuth::startSessionCheck()
         if (k1.empty() || username.empty() || userid.empty() || fixedIP.empty())
             return;
     }
+    // Any login the user starts from now on wins over this check.
+    const std::uint64_t logins = loginsStarted();
     auto* checkThread = new QThread(this);
     auto* context = new QObject;
     context->moveToThread(checkThread);
-    connect(checkThread, &QThread::started, context, [this, checkThread] {
+    connect(checkThread, &QThread::started, context, [this, checkThread, logins] {
         // isLoggedOut is still false from construction, so this keep-alive goes out.
-        if (keepALive()) {
-            keepAliveWorker->enabled = true;
+        if (keepAliveExchange(logins)) {
+            bool revived = false;
             {
                 std::lock_guard lock(stateMutex);
-                isLoggedOut = false;
-                isLoggedIn = true;
+                revived = userLogins == logins;
+                if (revived) {
+                    keepAliveWorker->enabled = true;
+                    isLoggedOut = false;
+                    isLoggedIn = true;
+                }
             }
-            onGuiThread([this] { ui.stackedWidget->setCurrentIndex(2); });
+            if (revived)
+                onGuiThreadUnlessSuperseded(logins,
+                                            [this] { ui.stackedWidget->setCurrentIndex(2); });
         }
         emit keepAliveFinished();
         checkThread->quit();

@@ -1,3 +1,4 @@
+#include "support/ModalBoxes.h"
 #include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
@@ -44,6 +45,8 @@ private slots:
     void incompleteStoredSessionStartsNoCheck_data();
     void incompleteStoredSessionStartsNoCheck();
     void closingDuringASlowCheckDoesNotWaitForIt();
+    void loginStartedDuringTheCheckWins_data();
+    void loginStartedDuringTheCheckWins();
 
 private:
     // What a successful login of an earlier run left in the store.
@@ -175,6 +178,53 @@ void TestSessionCheck::closingDuringASlowCheckDoesNotWaitForIt()
         timer.start();
     }
     QVERIFY2(timer.elapsed() < 3000, "the request under way was cut off");
+}
+
+void TestSessionCheck::loginStartedDuringTheCheckWins_data()
+{
+    QTest::addColumn<bool>("expired");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("check confirms the old session after a refused login") << false << "wrong";
+    QTest::newRow("check finds it expired after the user logged in") << true << "secret";
+}
+
+void TestSessionCheck::loginStartedDuringTheCheckWins()
+{
+    QFETCH(bool, expired);
+    QFETCH(QString, password);
+    storeSessionOfEarlierRun();
+    if (expired)
+        m_appliance->expireSessions();
+    m_appliance->injectFault(
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
+
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    FinishCounter finished(window);
+    ModalBoxes boxes;
+    window.show();
+    QVERIFY(m_appliance->waitForRequests(1, std::chrono::seconds(10))); // the check's keep-alive
+    auto& ui = inspect.ui();
+    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("ann"));
+    QTest::keyClicks(ui.lineEdit_password, password);
+    QTest::mouseClick(ui.login, Qt::LeftButton);
+    QTRY_VERIFY(ui.stackedWidget->isEnabled());
+    const int userPage = ui.stackedWidget->currentIndex();
+    const bool userLoggedIn = inspect.isLoggedIn();
+    QCOMPARE(userLoggedIn, expired);
+
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
+    QTest::qWait(200); // for any page switch the check handed over
+
+    QCOMPARE(ui.stackedWidget->currentIndex(), userPage);
+    QCOMPARE(inspect.isLoggedIn(), userLoggedIn);
+    QCOMPARE(inspect.tickerEnabled(), userLoggedIn);
+    QCOMPARE(boxes.shown.size(), userLoggedIn ? 0 : 1);
+    int logins = 0;
+    for (const auto& request : m_appliance->requestLog())
+        logins += request.param("pageto") == "c";
+    QCOMPARE(logins, 1); // the user's, and no re-login by the check
+    QCOMPARE(m_appliance->sessions().size(), size_t(1)); // the stored one, or the user's
 }
 
 VELMORA_TEST_MAIN(TestSessionCheck)

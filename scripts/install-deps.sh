@@ -25,6 +25,8 @@ test_packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 doctest-dev
     clang-14 libclang-rt-14-dev llvm-14
     x11-utils
+    # A system tray host for the tests on a real X display.
+    trayer
     # The package's install test builds a clean system root.
     mmdebstrap
     # The screen reader's view: the accessibility bus, its Python client, a session bus.

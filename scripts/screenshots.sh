@@ -1,28 +1,37 @@
 #!/usr/bin/env bash
 # Takes a picture of each page of the running window on a virtual display (Xvfb): the login
 # form, the form filled in, the loading page, the connected page, the help page and the
-# "How to use" box. The pictures go to build/screenshots/.
+# "How to use" box, at the scales of three screens: 96 dpi (1), 144 dpi (1.5) and 192 dpi (2), as
+# a desktop announces them through Xft.dpi. The pictures go to build/screenshots/scale-<scale>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)" --target velmora-screenshot-tour
-mkdir -p build/screenshots
 
 tour() {
-    Xvfb :79 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     # Global, not local: the trap runs after the function has returned.
+    work=$(mktemp -d)
+    xvfb=
+    trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+    # -noreset keeps the Xft.dpi resource between the tours.
+    exec 3>"$work/display"
+    Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1600x1400x24 >/dev/null 2>&1 &
     xvfb=$!
-    trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X79 ] && break; sleep 0.1; done
-    local home
-    home=$(mktemp -d)
-    mkdir -m 700 "$home/runtime"
-    # A throwaway home: the tour logs in and remembers the form.
-    HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" \
-        XDG_RUNTIME_DIR="$home/runtime" DISPLAY=:79 QT_QPA_PLATFORM=xcb \
-        build/tests/velmora-screenshot-tour build/screenshots
+    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+    export DISPLAY=":$(cat "$work/display")"
+    for scale in 1 1.5 2; do
+        xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER \
+            "Xft.dpi:	$(awk "BEGIN { print 96 * $scale }")"
+        # A throwaway home for each tour: it logs in and remembers the form.
+        local home="$work/home-$scale"
+        mkdir -p "$home" build/screenshots/scale-$scale
+        mkdir -m 700 "$home/runtime"
+        HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" \
+            XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=xcb \
+            build/tests/velmora-screenshot-tour build/screenshots/scale-$scale
+    done
 }
 export -f tour
 # The tour talks to its stand-in appliance on loopback only.

@@ -54,6 +54,7 @@ void clickBox(QCheckBox* box)
 int main(int argc, char* argv[])
 {
     velmora::ignoreBrokenPipes();
+    prepareDesktopScaling();
     QApplication application(argc, argv);
     outputFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(outputFolder);

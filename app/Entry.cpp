@@ -55,7 +55,8 @@ int runVelmoraAuth(int argc, char* argv[])
     prepareDesktopScaling();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("velmora-auth"));
+    // The application id: the name of the desktop entry, the metainfo and the icons.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.velmora.VelmoraAuth"));
     // Only Exit and the termination signals end the program: a message box shown while the
     // window is hidden is the last window when it closes.
     QApplication::setQuitOnLastWindowClosed(false);

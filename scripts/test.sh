@@ -27,6 +27,12 @@ if [ -z "${VELMORA_SANITIZER:-}" ]; then
     tests/fuzz/run-fuzzers.sh 30
     # The benchmark once, quickly and without its budgets, so that it keeps working.
     scripts/benchmark.sh --quick --build-dir "$build"
-    # The Debian package, checked by lintian, appstreamcli and desktop-file-validate.
+    # The Debian package, checked by lintian, appstreamcli and desktop-file-validate; then
+    # installed on a clean system root, started from its desktop entry and removed (as root).
     scripts/package.sh
+    if [ "$(id -u)" -eq 0 ]; then
+        tests/package/install-test.sh --build-dir "$build"
+    else
+        echo "note: tests/package/install-test.sh runs as root only; skipped"
+    fi
 fi

@@ -8,11 +8,23 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 test -x "$prefix/bin/velmora-auth" || { echo "no program in bin/"; exit 1; }
-entry="$prefix/share/applications/com.velmora.VelmoraAuth.desktop"
+# One application id everywhere: the desktop entry, its icon, the metainfo and the program.
+id=com.velmora.VelmoraAuth
+entry="$prefix/share/applications/$id.desktop"
 desktop-file-validate "$entry"
 grep -qx 'Exec=velmora-auth' "$entry" || { echo "Exec does not name the program"; exit 1; }
-icon=$(sed -n 's/^Icon=//p' "$entry")
-test -s "$prefix/share/icons/hicolor/128x128/apps/$icon.png" || { echo "icon $icon missing"; exit 1; }
+grep -qx "Icon=$id" "$entry" || { echo "the entry's icon is not $id"; exit 1; }
+for icon in "$prefix"/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/$id.png \
+    "$prefix/share/icons/hicolor/scalable/apps/$id.svg"; do
+    test -s "$icon" || { echo "icon missing: ${icon#"$prefix"/}"; exit 1; }
+done
+grep -q "<id>$id</id>" "$prefix/share/metainfo/$id.metainfo.xml" \
+    || { echo "no metainfo for $id"; exit 1; }
+# The program names its desktop entry too (Wayland's app id, the tray's item): the id as the
+# UTF-16 text of a QStringLiteral.
+utf16=$(printf '%s' "$id" | od -An -tx1 -v | tr -d '\n' | sed 's/ *\([0-9a-f][0-9a-f]\)/\\x\1\\x00/g')
+LC_ALL=C grep -qaP "$utf16" "$prefix/bin/velmora-auth" \
+    || { echo "the program does not name its desktop entry $id"; exit 1; }
 
 # The installed program finds its HTTP client where it was installed: with a stored session it
 # checks that session at start, which is a request (here to a loopback port nothing listens on).

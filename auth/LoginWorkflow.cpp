@@ -194,10 +194,13 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
 
 void VelmoraAuth::rememberCredentials(const LoginForm& form)
 {
-    const auto write = [this](const char16_t* name, const std::string& value) {
-        return registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath, name,
-                                         velmora::widenBytes(value), registryError);
-    };
+    // One group, reported value by value afterwards: a crash leaves the old three or the new.
+    const std::vector<bool> stored =
+        registryStore.writeStrings(RegistryRoot::CurrentUser, settingsKeyPath,
+                                   { { valueUsername, velmora::widenBytes(form.username) },
+                                     { valuePassword, velmora::widenBytes(form.password) },
+                                     { valueRememberMe, u"Yes" } },
+                                   registryError);
     const auto reportFailure = [this] {
         std::cout << "Error:" << registryError << std::endl;
         traceError(registryError);
@@ -205,7 +208,7 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
 
     traceInfo("Set the username into registry......");
     std::cout << "Username registry:" << form.username << std::endl;
-    if (write(valueUsername, form.username)) {
+    if (stored[0]) {
         traceInfo("Successfully add username into registry");
         std::cout << "successfully add username into registry" << std::endl;
     } else {
@@ -214,7 +217,7 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
 
     traceInfo("Set the password into registry......");
     std::cout << "Password registry:********" << std::endl;
-    if (write(valuePassword, form.password)) {
+    if (stored[1]) {
         traceInfo("Successfully add password into registry");
         std::cout << "successfully add password into registry" << std::endl;
     } else {
@@ -223,7 +226,7 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
 
     traceInfo("Set the rememberme into registry......");
     std::cout << "IsRemberme registry:" << 1 << std::endl;
-    if (write(valueRememberMe, "Yes")) {
+    if (stored[2]) {
         traceInfo("Successfully add isrember into registry");
         std::cout << "successfully add isrememberme into registry" << std::endl;
     } else {
@@ -233,14 +236,12 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
 
 void VelmoraAuth::forgetCredentials()
 {
-    // Blanked, not removed: the values stay in the store as empty texts.
-    bool allBlanked = true;
-    for (const char16_t* name : { valueUsername, valuePassword, valueRememberMe }) {
-        allBlanked = registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath, name,
-                                               std::u16string(), registryError)
-            && allBlanked;
-    }
-    if (allBlanked) {
+    // Blanked, not removed: the values stay in the store as empty texts, all three in one group.
+    const std::vector<bool> blanked = registryStore.writeStrings(
+        RegistryRoot::CurrentUser, settingsKeyPath,
+        { { valueUsername, u"" }, { valuePassword, u"" }, { valueRememberMe, u"" } },
+        registryError);
+    if (std::all_of(blanked.begin(), blanked.end(), [](bool done) { return done; })) {
         traceInfo("Successfully delete username and password into registry");
     } else {
         std::lock_guard lock(stateMutex);

@@ -1,17 +1,26 @@
 #include "settings/RegistryStore.h"
 
+#include "settings/IniText.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSettings>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Each key is one INI file under the user's config folder: "Software\Velmora\VelmoraAuth" is
 // "$XDG_CONFIG_HOME/Velmora/VelmoraAuth.conf". The machine's key is the same file in the first
-// system config folder of $XDG_CONFIG_DIRS that holds it (by default /etc/xdg). QSettings keeps
-// every UTF-16 unit (it escapes what is not ASCII) and replaces the file atomically through
-// QSaveFile, so a crash mid-write leaves the old content or the new one, never half of either.
+// system config folder of $XDG_CONFIG_DIRS that holds it (by default /etc/xdg). QSettings reads
+// them; writes edit the user's file's text here (IniText) and replace the whole file in one step
+// through QSaveFile, so that a crash at any moment leaves all of the old content or all of the
+// new, and a group of values is one such step. QSettings' own write would cost two disk syncs
+// (its lock file's and the file's) for each value.
 
 namespace {
 
@@ -71,29 +80,108 @@ QString storeFile(RegistryRoot root, const std::u16string& keyPath)
     return {};
 }
 
-// The store holds a clear-text password: its folders are private to the user and the file is
-// readable by the owner alone, from the moment it exists.
-bool preparePrivateFile(const QString& path)
+// The store holds a clear-text password: its folders are private to the user (mkdir with 0700
+// for every folder made here; the umask may only narrow it further).
+bool makePrivateFolder(const QString& folder)
 {
-    const QFileInfo info(path);
-    const QString folder = info.absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        // mkdir with 0700 for every folder made here; the umask may only narrow it further.
-        QDir parent(QDir::rootPath());
-        for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-            const QString next = parent.filePath(part);
-            if (!QFileInfo::exists(next) && ::mkdir(QFile::encodeName(next).constData(), 0700) != 0)
-                return false;
-            parent.setPath(next);
+    if (QFileInfo::exists(folder))
+        return true;
+    QDir parent(QDir::rootPath());
+    for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        const QString next = parent.filePath(part);
+        if (!QFileInfo::exists(next) && ::mkdir(QFile::encodeName(next).constData(), 0700) != 0
+            && errno != EEXIST)
+            return false;
+        parent.setPath(next);
+    }
+    return true;
+}
+
+// Writers of one store take turns, so that none replaces the file with an edit of content that
+// another has replaced meanwhile. The lock is on the folder, which outlives every replacement of
+// the file, and costs no disk write. Where the file system refuses it the write goes ahead
+// unlocked: the program runs once per user.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString& folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) { }
         }
     }
-    if (!info.exists()) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return QFileInfo::exists(path);
-        file.close();
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    return QFile::setPermissions(path, ownerOnlyFile);
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+// QSettings keeps what it parsed of a file and parses it again only when the file's size or
+// modification time (in milliseconds) differs. A replacement within the same millisecond and of
+// the same size would go unseen, so each new file is dated at least a millisecond after the one
+// it replaces.
+void dateAfter(int fd, const QString& replaced)
+{
+    struct stat old = {};
+    if (::stat(QFile::encodeName(replaced).constData(), &old) != 0)
+        return;
+    timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    timespec later = old.st_mtim;
+    later.tv_nsec += 1000000;
+    if (later.tv_nsec >= 1000000000) {
+        later.tv_nsec -= 1000000000;
+        ++later.tv_sec;
+    }
+    const bool nowIsLater =
+        now.tv_sec > later.tv_sec || (now.tv_sec == later.tv_sec && now.tv_nsec >= later.tv_nsec);
+    const timespec times[2] = { { 0, UTIME_OMIT }, nowIsLater ? now : later };
+    ::futimens(fd, times);
+}
+
+// Sets the values in the file in one replacement: one write of the new text, one disk sync,
+// one rename over the old file.
+bool replaceValues(const QString& path, const std::vector<std::pair<QString, QString>>& values)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!makePrivateFolder(folder))
+        return false;
+    const FolderLock lock(folder);
+
+    QByteArray text;
+    QFile current(path);
+    if (current.open(QIODevice::ReadOnly)) {
+        text = current.readAll();
+        if (current.error() != QFileDevice::NoError)
+            return false;
+        current.close();
+    } else if (QFileInfo::exists(path)) {
+        return false; // unreadable: writing would lose what it holds
+    }
+
+    const QByteArray newText = velmora::withIniValues(text, values);
+    // The values are stored already (as the blanked credentials are at every login without
+    // "Remember me"): no replacement and no disk sync.
+    struct stat info = {};
+    if (newText == text && ::stat(QFile::encodeName(path).constData(), &info) == 0)
+        return (info.st_mode & 07777) == 0600 || QFile::setPermissions(path, ownerOnlyFile);
+
+    QSaveFile file(path);
+    // Owner only before the first byte is written: a new file would get 0666 less the umask,
+    // and an existing one passes its own mode on.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(ownerOnlyFile))
+        return false;
+    if (file.write(newText) != newText.size() || !file.flush())
+        return false;
+    dateAfter(file.handle(), path);
+    return file.commit();
 }
 
 } // namespace
@@ -121,16 +209,26 @@ bool RegistryStore::readString(RegistryRoot root, const std::u16string& keyPath,
 
 bool RegistryStore::writeString(RegistryRoot root, const std::u16string& keyPath,
                                 const std::u16string& valueName, const std::u16string& value,
-                                std::string&) const
+                                std::string& error) const
+{
+    return writeStrings(root, keyPath, { { valueName, value } }, error).front();
+}
+
+std::vector<bool> RegistryStore::writeStrings(RegistryRoot root, const std::u16string& keyPath,
+                                              const std::vector<RegistryValue>& values,
+                                              std::string&) const
 {
     // The machine's key is the administrator's file: the program never writes there.
     if (root != RegistryRoot::CurrentUser)
-        return false;
+        return std::vector<bool>(values.size(), false);
+    std::vector<std::pair<QString, QString>> texts;
+    bool named = true;
+    for (const RegistryValue& value : values) {
+        named = named && !value.name.empty();
+        texts.emplace_back(QString::fromStdU16String(value.name),
+                           QString::fromStdU16String(value.value));
+    }
     const QString path = storeFile(root, keyPath);
-    if (path.isEmpty() || !preparePrivateFile(path))
-        return false;
-    QSettings store(path, QSettings::IniFormat);
-    store.setValue(QString::fromStdU16String(valueName), QString::fromStdU16String(value));
-    store.sync();
-    return store.status() == QSettings::NoError;
+    const bool stored = !values.empty() && named && !path.isEmpty() && replaceValues(path, texts);
+    return std::vector<bool>(values.size(), stored);
 }

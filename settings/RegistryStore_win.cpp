@@ -107,3 +107,15 @@ bool RegistryStore::writeString(RegistryRoot root, const std::u16string& keyPath
                           reinterpret_cast<const BYTE*>(value.c_str()), bytes)
         == ERROR_SUCCESS;
 }
+
+std::vector<bool> RegistryStore::writeStrings(RegistryRoot root, const std::u16string& keyPath,
+                                              const std::vector<RegistryValue>& values,
+                                              std::string& error) const
+{
+    // The registry has no call that sets several values at once: one set per value, in order.
+    std::vector<bool> stored;
+    stored.reserve(values.size());
+    for (const RegistryValue& value : values)
+        stored.push_back(writeString(root, keyPath, value.name, value.value, error));
+    return stored;
+}

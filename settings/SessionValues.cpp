@@ -39,14 +39,15 @@ void VelmoraAuth::saveSessionValues()
             savedFixedPort = fixedPort;
             savedIsHttps = isHttps;
         }
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepUserid, savedUserid);
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepUsername, savedUsername);
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepK1, savedK1);
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepFixedIP, savedFixedIP);
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepFixedPort,
-                                    std::to_string(savedFixedPort));
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepAliveIsHttps,
-                                    savedIsHttps ? "1" : "0");
+        // One group: a crash in the middle of the save leaves the old session or the new one,
+        // never the new address with the old port.
+        keepAliveStore.setKeepAlive(settingsKeyPath,
+                                    { { valueKeepUserid, savedUserid },
+                                      { valueKeepUsername, savedUsername },
+                                      { valueKeepK1, savedK1 },
+                                      { valueKeepFixedIP, savedFixedIP },
+                                      { valueKeepFixedPort, std::to_string(savedFixedPort) },
+                                      { valueKeepAliveIsHttps, savedIsHttps ? "1" : "0" } });
     } catch (const std::exception& error) {
         std::cout << "Error: " << error.what() << std::endl;
     }
@@ -92,13 +93,15 @@ void VelmoraAuth::loadSessionValues()
 void VelmoraAuth::clearSessionValues()
 {
     try {
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepUserid, "");
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepUsername, "");
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepK1, "");
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepFixedIP, "");
-        // The logged-out endpoint: port 1 and HTTPS, which no start-up check will try.
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepFixedPort, "1");
-        keepAliveStore.setKeepAlive(settingsKeyPath, valueKeepAliveIsHttps, "1");
+        // The logged-out endpoint: port 1 and HTTPS, which no start-up check will try. One group,
+        // as the save is.
+        keepAliveStore.setKeepAlive(settingsKeyPath,
+                                    { { valueKeepUserid, "" },
+                                      { valueKeepUsername, "" },
+                                      { valueKeepK1, "" },
+                                      { valueKeepFixedIP, "" },
+                                      { valueKeepFixedPort, "1" },
+                                      { valueKeepAliveIsHttps, "1" } });
     } catch (const std::exception& error) {
         std::cout << "Error: " << error.what() << std::endl;
     }

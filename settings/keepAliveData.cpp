@@ -23,15 +23,30 @@ void keepAliveData::getKeepAlive(const std::u16string& keyPath, const std::u16st
 void keepAliveData::setKeepAlive(const std::u16string& keyPath, const std::u16string& valueName,
                                  const std::string& value) const
 {
-    traceInfo("Set the userid into registry......");
-    std::cout << "set value registry:" << velmora::lowBytes(valueName) << ":" << value << std::endl;
+    setKeepAlive(keyPath, { { valueName, value } });
+}
+
+void keepAliveData::setKeepAlive(
+    const std::u16string& keyPath,
+    const std::vector<std::pair<std::u16string, std::string>>& values) const
+{
+    std::vector<RegistryValue> wide;
+    wide.reserve(values.size());
+    for (const auto& [name, value] : values)
+        wide.push_back({ name, velmora::widenBytes(value) });
     std::string error;
-    if (m_store.writeString(RegistryRoot::CurrentUser, keyPath, valueName,
-                            velmora::widenBytes(value), error)) {
-        traceInfo("Successfully add keep alive into registry");
-        std::cout << "successfully add into registry" << std::endl;
-    } else {
-        std::cout << "Error:" << std::endl;
-        traceError("");
+    const std::vector<bool> stored =
+        m_store.writeStrings(RegistryRoot::CurrentUser, keyPath, wide, error);
+    for (size_t i = 0; i < values.size(); ++i) {
+        traceInfo("Set the userid into registry......");
+        std::cout << "set value registry:" << velmora::lowBytes(values[i].first) << ":"
+                  << values[i].second << std::endl;
+        if (stored[i]) {
+            traceInfo("Successfully add keep alive into registry");
+            std::cout << "successfully add into registry" << std::endl;
+        } else {
+            std::cout << "Error:" << std::endl;
+            traceError("");
+        }
     }
 }

@@ -4,6 +4,23 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+
+namespace {
+
+using Group = std::vector<std::string>;
+
+// The group of values as the store holds them now.
+Group storedGroup(std::initializer_list<const char16_t*> names)
+{
+    Group values;
+    for (const char16_t* name : names)
+        values.push_back(storedValue(name));
+    return values;
+}
+
+} // namespace
 
 // Session values, the endpoint and the remembered credentials between the window and the real
 // settings store.
@@ -24,12 +41,14 @@ private slots:
     void loadParsesPortAndScheme_data();
     void loadParsesPortAndScheme();
     void clearedSessionLoadsAsLoggedOutEndpoint();
+    void saveReportsEveryValueWithTheOutcomeOfTheGroup();
     void rememberMeIsTickedByExactlyYes_data();
     void rememberMeIsTickedByExactlyYes();
     void nonAsciiCredentialsComeBackByteForByte();
     void aMissingValueDoesNotStopTheOthers();
     void administratorPresetFillsOnlyAMissingEndpoint_data();
     void administratorPresetFillsOnlyAMissingEndpoint();
+    void killedSavesLeaveEachGroupAllOldOrAllNew();
 
 private:
     IsolatedHome& m_home;
@@ -146,6 +165,51 @@ void TestSessionValues::clearedSessionLoadsAsLoggedOutEndpoint()
     QCOMPARE(inspect.fixedPort(), 1);
     QVERIFY(inspect.isHttps());
     QCOMPARE(inspect.startedWorkerThreads(), 0); // no session check
+}
+
+void TestSessionValues::saveReportsEveryValueWithTheOutcomeOfTheGroup()
+{
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    inspect.setSession("7", "ann", "99");
+    inspect.setEndpoint("127.0.0.9", 443, true);
+    const std::vector<std::pair<QByteArray, QByteArray>> saved {
+        { "keep_userid", "7" },          { "keep_username", "ann" },  { "keep_k1", "99" },
+        { "keep_fixedIP", "127.0.0.9" }, { "keep_fixedPort", "443" }, { "keepAlive_isHttps", "1" }
+    };
+    // "[date] [logger] [level] [file:line in function()] - message" as "level message".
+    const auto traced = [](const LogTail& log) {
+        QStringList found;
+        for (const QString& line : log.lines())
+            found << line.section(QStringLiteral("] ["), 2, 2) + ' '
+                    + line.section(QStringLiteral("()] - "), 1);
+        return found;
+    };
+
+    for (const bool writable : { true, false }) {
+        if (!writable) {
+            // A folder where the file should be: the store cannot be replaced.
+            const QString file =
+                m_home.configFolder() + QStringLiteral("/Velmora/VelmoraAuth.conf");
+            QVERIFY(QFile::remove(file) && QDir().mkpath(file));
+        }
+        const LogTail log(m_home.logFile());
+        StdoutCapture console;
+        window.saveSessionValues();
+
+        QByteArray expectedConsole;
+        QStringList expectedLog;
+        for (const auto& [name, value] : saved) {
+            expectedConsole += "set value registry:" + name + ':' + value + '\n'
+                + (writable ? "successfully add into registry\n" : "Error:\n");
+            expectedLog << QStringLiteral("info Set the userid into registry......")
+                        << (writable
+                                ? QStringLiteral("info Successfully add keep alive into registry")
+                                : QStringLiteral("error "));
+        }
+        QCOMPARE(console.text(), expectedConsole);
+        QCOMPARE(traced(log), expectedLog);
+    }
 }
 
 void TestSessionValues::rememberMeIsTickedByExactlyYes_data()
@@ -271,6 +335,41 @@ void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint()
     QCOMPARE(storedValue(u"keep_fixedIP"),
              storedEndpoint.isNull() ? "<missing>"
                                      : storedEndpoint.section(':', 0, 0).toStdString());
+}
+
+// A save is one step: a program killed at any moment leaves each group as one of the states it
+// saved, never the new address with the old port.
+void TestSessionValues::killedSavesLeaveEachGroupAllOldOrAllNew()
+{
+    const std::vector<Group> sessions { { "1001", "alpha", "5551", "127.0.0.11", "8090", "1" },
+                                        { "2002", "beta", "6662", "127.0.0.22", "80", "0" },
+                                        { "", "", "", "", "1", "1" } };
+    const std::vector<Group> credentials { { "ann", "first-secret", "Yes" },
+                                           { "bob", "second-secret", "Yes" },
+                                           { "", "", "" } };
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        QProcess writer;
+        writer.setStandardOutputFile(QProcess::nullDevice());
+        writer.setReadChannel(QProcess::StandardError);
+        writer.start(QStringLiteral(VELMORA_SESSION_WRITER), QStringList());
+        // Every state has been written once before the kill.
+        QByteArray said;
+        while (!said.contains("written") && writer.waitForReadyRead(30000))
+            said += writer.readAll();
+        QVERIFY2(said.contains("written"), said.constData());
+        QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(20, 200)));
+        writer.kill();
+        QVERIFY(writer.waitForFinished(5000));
+
+        const Group session =
+            storedGroup({ u"keep_userid", u"keep_username", u"keep_k1", u"keep_fixedIP",
+                          u"keep_fixedPort", u"keepAlive_isHttps" });
+        QVERIFY2(std::find(sessions.begin(), sessions.end(), session) != sessions.end(),
+                 ("a mixed session: " + session[0] + " " + session[3] + ":" + session[4]).c_str());
+        const Group remembered = storedGroup({ u"username", u"password", u"rememberme" });
+        QVERIFY2(std::find(credentials.begin(), credentials.end(), remembered) != credentials.end(),
+                 ("mixed credentials: " + remembered[0] + " " + remembered[1]).c_str());
+    }
 }
 
 VELMORA_TEST_MAIN(TestSessionValues)

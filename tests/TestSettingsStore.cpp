@@ -47,6 +47,11 @@ private slots:
     void interruptedWriteLeavesOldOrNewContent();
     void machineKeyIsTheFirstSystemFolderHoldingIt();
     void machineKeyIsNeverWritten();
+    void writtenTextIsTheTextQSettingsWrites_data();
+    void writtenTextIsTheTextQSettingsWrites();
+    void groupWriteLeavesEverythingElseAsItWas();
+    void replacementOfTheSameSizeIsReadAtOnce();
+    void storedValuesAreNotWrittenAgain();
 
 private:
     QString storeFile() const
@@ -260,6 +265,134 @@ void TestSettingsStore::machineKeyIsNeverWritten()
     QVERIFY(!m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedPort", value,
                                 m_error));
     QVERIFY(!QFileInfo::exists(storeFile()));
+}
+
+void TestSettingsStore::writtenTextIsTheTextQSettingsWrites_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain") << "keep_fixedIP"
+                           << "192.168.1.1";
+    QTest::newRow("empty") << "keep_k1" << QString();
+    QTest::newRow("list and comment marks") << "password"
+                                            << "a,b;c=d";
+    QTest::newRow("outer blanks") << "username"
+                                  << " ann ";
+    QTest::newRow("quotes and backslashes") << "username"
+                                            << R"(say "hi" \ bye)";
+    QTest::newRow("at sign") << "keep_username"
+                             << "@Variant(1)";
+    QTest::newRow("controls") << "password" << QStringLiteral("tab\tline\nbell\a\x01\x7f");
+    QTest::newRow("hex digit after an escape")
+        << "password" << QString::fromStdU16String({ u'\x01', u'a', u'\x1f', u'F', u'9', u'x' });
+    QTest::newRow("widened UTF-8") << "password" << QString::fromStdU16String(u"p\xFFC3\xFFA4ss");
+    QTest::newRow("NUL inside") << "cut"
+                                << QString::fromStdU16String(std::u16string(u"a\0"
+                                                                            "1b",
+                                                                            4));
+    QTest::newRow("name to escape") << QStringLiteral("a b.ü中") << "x";
+}
+
+// The file stays in QSettings' own format: a fresh file holds, byte for byte, what QSettings
+// writes for the same value.
+void TestSettingsStore::writtenTextIsTheTextQSettingsWrites()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    const QString reference = m_home.path() + QStringLiteral("/reference.conf");
+    QFile::remove(reference);
+    {
+        QSettings settings(reference, QSettings::IniFormat);
+        settings.setValue(name, value);
+    }
+    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, name.toStdU16String(),
+                                value.toStdU16String(), m_error));
+    QFile expected(reference);
+    QFile written(storeFile());
+    QVERIFY(expected.open(QIODevice::ReadOnly));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), expected.readAll());
+}
+
+void TestSettingsStore::groupWriteLeavesEverythingElseAsItWas()
+{
+    {
+        QSettings settings(storeFile(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("keep_userid"), QStringLiteral("old"));
+        settings.setValue(QStringLiteral("list"),
+                          QStringList { QStringLiteral("a"), QStringLiteral("b") });
+        settings.setValue(QStringLiteral("number"), 42);
+        settings.setValue(QStringLiteral("bytes"), QByteArray("\x01\x02"));
+        settings.setValue(QStringLiteral("Window/geometry"), QStringLiteral("keep me"));
+    }
+    // Hand-made lines QSettings' reader takes: a comment, a blank key padding, and a name that
+    // is set twice, of which the reader keeps the last.
+    QFile file(storeFile());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("; a comment\n[General]\nkeep_k1 = stale\nkeep_k1=staler\n");
+    file.close();
+    QSettings before(storeFile(), QSettings::IniFormat);
+    const QStringList keysBefore = before.allKeys();
+
+    const std::vector<bool> stored = m_store.writeStrings(
+        RegistryRoot::CurrentUser, settingsKey,
+        { { u"keep_userid", u"new" }, { u"keep_k1", u"99" }, { u"keep_fixedIP", u"10.0.0.1" } },
+        m_error);
+    QCOMPARE(stored, std::vector<bool>(3, true));
+
+    QSettings after(storeFile(), QSettings::IniFormat);
+    QCOMPARE(after.status(), QSettings::NoError);
+    QCOMPARE(after.value(QStringLiteral("keep_userid")), QVariant(QStringLiteral("new")));
+    QCOMPARE(after.value(QStringLiteral("keep_k1")), QVariant(QStringLiteral("99")));
+    QCOMPARE(after.value(QStringLiteral("keep_fixedIP")), QVariant(QStringLiteral("10.0.0.1")));
+    for (const QString& key : keysBefore) {
+        if (!key.startsWith(QLatin1String("keep_")))
+            QCOMPARE(after.value(key), before.value(key));
+    }
+    QCOMPARE(after.allKeys().size(), keysBefore.size() + 1);
+    QFile text(storeFile());
+    QVERIFY(text.open(QIODevice::ReadOnly));
+    QVERIFY(text.readAll().contains("; a comment\n"));
+    QCOMPARE(modeOf(storeFile()), mode_t(0600));
+}
+
+// QSettings parses a file again only when its size or modification time (to the millisecond)
+// changed: a replacement of the same size within the same millisecond must still be read.
+void TestSettingsStore::replacementOfTheSameSizeIsReadAtOnce()
+{
+    for (int round = 0; round < 200; ++round) {
+        const std::u16string written = round % 2 ? u"aaaa" : u"bbbb";
+        QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"keep_k1", written,
+                                    m_error));
+        std::u16string value;
+        QVERIFY(
+            m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"keep_k1", value, m_error));
+        QCOMPARE(value, written);
+    }
+}
+
+// Blanking credentials that are blank already, as every login without "Remember me" does,
+// costs no replacement of the file and no disk sync; a wider mode is still narrowed.
+void TestSettingsStore::storedValuesAreNotWrittenAgain()
+{
+    const std::vector<RegistryValue> blanks { { u"username", u"" }, { u"password", u"" } };
+    QCOMPARE(m_store.writeStrings(RegistryRoot::CurrentUser, settingsKey, blanks, m_error),
+             std::vector<bool>(2, true));
+    const auto inode = [this] {
+        struct stat info = {};
+        ::stat(QFile::encodeName(storeFile()).constData(), &info);
+        return info.st_ino;
+    };
+    const ino_t first = inode();
+    QVERIFY(::chmod(QFile::encodeName(storeFile()).constData(), 0644) == 0);
+    QCOMPARE(m_store.writeStrings(RegistryRoot::CurrentUser, settingsKey, blanks, m_error),
+             std::vector<bool>(2, true));
+    QCOMPARE(inode(), first);
+    QCOMPARE(modeOf(storeFile()), mode_t(0600));
+
+    QVERIFY(
+        m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"password", u"x", m_error));
+    QVERIFY(inode() != first);
 }
 
 VELMORA_TEST_MAIN(TestSettingsStore)

@@ -129,6 +129,18 @@ public:
         });
     }
 
+    // The login worker's writes of the remembered credentials, as with "Remember me" ticked or
+    // not.
+    void rememberCredentials(const std::string& user, const std::string& password)
+    {
+        VelmoraAuth::LoginForm form;
+        form.username = user;
+        form.password = password;
+        form.rememberMe = true;
+        m_window.rememberCredentials(form);
+    }
+    void forgetCredentials() { m_window.forgetCredentials(); }
+
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }
     bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }

@@ -355,6 +355,28 @@ TEST_SUITE("registry store")
         deleteTree(testRoot);
     }
 
+    TEST_CASE("a group write sets its values one by one, in order, past a failed one")
+    {
+        deleteTree(testRoot);
+        Store store;
+        const std::vector<bool> stored = store.store.writeStrings(
+            RegistryRoot::CurrentUser, testKey,
+            { { u"username", u"ann" },
+              { std::u16string(20000, u'n'), u"refused: the name is beyond the limit" },
+              { u"password", u"secret" },
+              { u"username", u"ann again" } },
+            store.error);
+        CHECK(stored == std::vector<bool> { true, false, true, true });
+        std::u16string value;
+        CHECK(store.read(testKey, u"username", value));
+        CHECK(value == u"ann again");
+        CHECK(store.read(testKey, u"password", value));
+        CHECK(value == u"secret");
+        CHECK(rawValue(testKey, u"password").type == DWORD(REG_SZ));
+        CHECK(store.error.empty());
+        deleteTree(testRoot);
+    }
+
     TEST_CASE("reads racing writes of other lengths see one whole value or fail")
     {
         deleteTree(testRoot);

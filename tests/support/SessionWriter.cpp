@@ -1,0 +1,37 @@
+// Saves sessions and remembered credentials through the real window until it is killed: a
+// stand-in for a program that crashes in the middle of a save. Round by round it stores one of
+// three states of each group (the session values and endpoint; the credentials), so a reader can
+// tell whether a group was left part old, part new.
+#include "support/VelmoraAuthInspector.h"
+
+#include <QApplication>
+
+#include <iostream>
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    for (unsigned round = 0;; ++round) {
+        switch (round % 3) {
+        case 0:
+            inspect.setSession("1001", "alpha", "5551");
+            inspect.setEndpoint("127.0.0.11", 8090, true);
+            window.saveSessionValues();
+            inspect.rememberCredentials("ann", "first-secret");
+            break;
+        case 1:
+            inspect.setSession("2002", "beta", "6662");
+            inspect.setEndpoint("127.0.0.22", 80, false);
+            window.saveSessionValues();
+            inspect.rememberCredentials("bob", "second-secret");
+            break;
+        default:
+            window.clearSessionValues();
+            inspect.forgetCredentials();
+        }
+        if (round == 2)
+            std::cerr << "written" << std::endl;
+    }
+}

@@ -8,6 +8,18 @@
 using standin::Exchange;
 using standin::Scheme;
 
+namespace {
+
+int count(const std::vector<standin::LoggedRequest>& log, const std::string& pageto)
+{
+    int found = 0;
+    for (const auto& request : log)
+        found += request.param("pageto") == pageto;
+    return found;
+}
+
+} // namespace
+
 // The keep-alive exchange and its recovery, from the window against the stand-in appliance.
 class TestKeepAliveExchange : public QObject
 {
@@ -26,6 +38,8 @@ private slots:
     void confirmedSessionChangesNothing();
     void expiredSessionLogsInAgain();
     void expiredSessionWhoseReloginGetsNoAnswerEndsTheSession();
+    void expiredSessionIsJudgedOnWhatTheRefusedReloginSaid_data();
+    void expiredSessionIsJudgedOnWhatTheRefusedReloginSaid();
     void appliancesEndOfTheSessionEndsItHere_data();
     void appliancesEndOfTheSessionEndsItHere();
     void otherReasonEndsTheSessionButKeepsLoggedIn_data();
@@ -140,6 +154,33 @@ void TestKeepAliveExchange::expiredSessionWhoseReloginGetsNoAnswerEndsTheSession
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
 }
 
+void TestKeepAliveExchange::expiredSessionIsJudgedOnWhatTheRefusedReloginSaid_data()
+{
+    QTest::addColumn<QString>("reloginRefusal");
+    QTest::addColumn<bool>("ended"); // else left as it was
+    QTest::newRow("a session-end text ends it, logged in no more")
+        << "Your account is blocked by administrator" << true;
+    QTest::newRow("a kicked text alone leaves it") << "You were kicked" << false;
+}
+
+void TestKeepAliveExchange::expiredSessionIsJudgedOnWhatTheRefusedReloginSaid()
+{
+    QFETCH(QString, reloginRefusal);
+    QFETCH(bool, ended);
+    logIn();
+    m_appliance->expireSessions();
+    m_appliance->scriptAnswer(
+        scripted(Exchange::login, 200, refusal(reloginRefusal.toStdString())));
+
+    QVERIFY(!m_window->keepALive());
+
+    QCOMPARE(count(m_appliance->requestLog(), "c"), 1); // the re-login was tried
+    QCOMPARE(m_inspect->isLoggedIn(), !ended);
+    QCOMPARE(m_inspect->isLoggedOut(), ended);
+    QCOMPARE(m_inspect->tickerEnabled(), !ended);
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), ended ? 0 : 2);
+}
+
 void TestKeepAliveExchange::appliancesEndOfTheSessionEndsItHere_data()
 {
     QTest::addColumn<QString>("how");
@@ -237,16 +278,16 @@ void TestKeepAliveExchange::malformedAnswerChangesNothing_data()
                          << "Connection error";
     QTest::newRow("302") << 302 << ""
                          << "Connection error";
-    QTest::newRow("a no status") << 200 << "{}"
-                                 << "keepalive json doesn't contain status";
-    QTest::newRow("a not json") << 200 << "<html>"
-                                << "keepalive json doesn't contain status";
-    QTest::newRow("b status not text") << 200 << R"({"status":true})"
-                                       << "keepalive json['stattus'] data type is not string";
-    QTest::newRow("d no errors") << 200 << R"({"status":"fail"})"
-                                 << "keepalive json doesn't contain error";
-    QTest::newRow("e errors not text") << 200 << R"({"status":"fail","errors":1})"
-                                       << "keepalive json['error'] data type is not string";
+    QTest::newRow("no status") << 200 << "{}"
+                               << "keepalive json doesn't contain status";
+    QTest::newRow("not json") << 200 << "<html>"
+                              << "keepalive json doesn't contain status";
+    QTest::newRow("status not text") << 200 << R"({"status":true})"
+                                     << "keepalive json['stattus'] data type is not string";
+    QTest::newRow("no errors") << 200 << R"({"status":"fail"})"
+                               << "keepalive json doesn't contain error";
+    QTest::newRow("errors not text") << 200 << R"({"status":"fail","errors":1})"
+                                     << "keepalive json['error'] data type is not string";
 }
 
 void TestKeepAliveExchange::malformedAnswerChangesNothing()

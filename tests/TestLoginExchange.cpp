@@ -164,30 +164,30 @@ void TestLoginExchange::unusableSuccessAnswer_data()
     QTest::addColumn<QString>("trace");
     QTest::addColumn<bool>("logoutSent");
     const QString data = QStringLiteral(R"({"status":"success","data":)");
-    QTest::newRow("c no data") << R"({"status":"success"})"
-                               << "Json doesn't conatain any data" << true;
-    QTest::newRow("d data not object") << data + "7}"
-                                       << "Data type of data key is not object" << true;
-    QTest::newRow("e no userid") << data + R"({"username":"ann","k1":99}})"
-                                 << "json data doesn't contain any userid" << false;
-    QTest::newRow("f userid text") << data + R"({"userid":"7","username":"ann","k1":99}})"
-                                   << "Data type of userid is not number" << true;
-    QTest::newRow("g username number") << data + R"({"userid":7,"username":1,"k1":99}})"
-                                       << "Data type of username is not string" << true;
-    QTest::newRow("h no username") << data + R"({"userid":7,"k1":99}})"
-                                   << "json data doesn't contain any username" << false;
-    QTest::newRow("i no k1") << data + R"({"userid":7,"username":"ann"}})"
-                             << "json data doesn't contain any k1" << true;
-    QTest::newRow("j k1 text") << data + R"({"userid":7,"username":"ann","k1":"99"}})"
-                               << "Data type of k1 is not number" << true;
-    QTest::newRow("a no status") << R"({"data":{}})"
-                                 << "JSON doesn't contain status." << false;
-    QTest::newRow("b status number") << R"({"status":200})"
-                                     << "Data type of status is not string" << false;
-    QTest::newRow("l no errors") << R"({"status":"fail"})"
-                                 << "Json doesn't conatain key 'error'" << false;
-    QTest::newRow("m errors list") << R"({"status":"fail","errors":["x"]})"
-                                   << "Data type of error is not string." << false;
+    QTest::newRow("no data") << R"({"status":"success"})"
+                             << "Json doesn't conatain any data" << true;
+    QTest::newRow("data not object") << data + "7}"
+                                     << "Data type of data key is not object" << true;
+    QTest::newRow("no userid") << data + R"({"username":"ann","k1":99}})"
+                               << "json data doesn't contain any userid" << false;
+    QTest::newRow("userid text") << data + R"({"userid":"7","username":"ann","k1":99}})"
+                                 << "Data type of userid is not number" << true;
+    QTest::newRow("username number") << data + R"({"userid":7,"username":1,"k1":99}})"
+                                     << "Data type of username is not string" << true;
+    QTest::newRow("no username") << data + R"({"userid":7,"k1":99}})"
+                                 << "json data doesn't contain any username" << false;
+    QTest::newRow("no k1") << data + R"({"userid":7,"username":"ann"}})"
+                           << "json data doesn't contain any k1" << true;
+    QTest::newRow("k1 text") << data + R"({"userid":7,"username":"ann","k1":"99"}})"
+                             << "Data type of k1 is not number" << true;
+    QTest::newRow("no status") << R"({"data":{}})"
+                               << "JSON doesn't contain status." << false;
+    QTest::newRow("status number") << R"({"status":200})"
+                                   << "Data type of status is not string" << false;
+    QTest::newRow("no errors") << R"({"status":"fail"})"
+                               << "Json doesn't conatain key 'error'" << false;
+    QTest::newRow("errors list") << R"({"status":"fail","errors":["x"]})"
+                                 << "Data type of error is not string." << false;
 }
 
 void TestLoginExchange::unusableSuccessAnswer()

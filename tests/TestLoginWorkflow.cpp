@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QStackedWidget>
 
 #include <random>
 #include <regex>
@@ -84,7 +85,7 @@ private slots:
     void refusedLoginShowsItsTextAndReturnsToAnEnabledForm();
     void validationMessagesComeInOrder_data();
     void validationMessagesComeInOrder();
-    void rememberMeStoresTheFormEvenWhenItIsInvalid();
+    void invalidFormIsRememberedAndStillSearched();
     void uncheckedRememberMeBlanksTheStoredCredentials();
     void unreachableApplianceAsksToCheckTheNetwork();
     void portBeyond32BitsFailsWithoutHanging();
@@ -95,6 +96,8 @@ private slots:
     void failedLogoutShowsItsBoxAndStillReturns();
     void storedSessionIsRevivedAtTheNextStart();
     void returnInAFieldPressesLogin();
+    void answersThatEndTheLoginOnTheLoginThread_data();
+    void answersThatEndTheLoginOnTheLoginThread();
     void clickQueuedDuringLogoutDoesNotLogInAgain();
     void clickQueuedDuringAKeepAliveThatEndsTheSessionIsDropped();
     void doubleClickOnLoginDoesNotLogStraightOut();
@@ -191,9 +194,15 @@ void TestLoginWorkflow::refusedLoginShowsItsTextAndReturnsToAnEnabledForm()
 {
     typeEndpoint(0);
     typeCredentials(QStringLiteral("ann"), QStringLiteral("wrong"));
+    m_boxes->note = [this] {
+        return QStringLiteral("page %1, %2")
+            .arg(ui().stackedWidget->currentIndex())
+            .arg(ui().stackedWidget->isEnabled() ? "enabled" : "disabled");
+    };
     click(ui().login);
 
     QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].note, "page 0, disabled"); // enabled once the box is closed
     QCOMPARE(m_boxes->shown[0].title, "Information");
     QCOMPARE(m_boxes->shown[0].text, "\"Invalid username or password\"");
     QTRY_VERIFY(ui().stackedWidget->isEnabled());
@@ -239,6 +248,22 @@ void TestLoginWorkflow::validationMessagesComeInOrder_data()
                                 << ""
                                 << "-"
                                 << "Enter valid port address";
+    // Every field wrong at once: the rules are asked in their order.
+    QTest::newRow("all wrong: the user name only") << ""
+                                                   << ""
+                                                   << "1.2"
+                                                   << "x"
+                                                   << "Enter valid username";
+    QTest::newRow("password, address and port wrong: the password") << "ann"
+                                                                    << ""
+                                                                    << "1.2"
+                                                                    << "x"
+                                                                    << "Enter valid password";
+    QTest::newRow("address and port wrong: the address") << "ann"
+                                                         << "pw"
+                                                         << "1.2"
+                                                         << "x"
+                                                         << "Enter valid IP address";
 }
 
 void TestLoginWorkflow::validationMessagesComeInOrder()
@@ -267,13 +292,17 @@ void TestLoginWorkflow::validationMessagesComeInOrder()
     QCOMPARE(count(m_appliance->requestLog(), "c"), 0); // no login request
 }
 
-void TestLoginWorkflow::rememberMeStoresTheFormEvenWhenItIsInvalid()
+void TestLoginWorkflow::invalidFormIsRememberedAndStillSearched()
 {
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
     typeCredentials(QStringLiteral("Jürgen"), QString());
     click(ui().remberMe);
     click(ui().login);
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(m_boxes->shown[0].text, "Enter valid password");
+    // The search ran before the message, the login did not.
+    QCOMPARE(count(m_appliance->requestLog(), "probe"), 1);
+    QCOMPARE(count(m_appliance->requestLog(), "c"), 0);
     QCOMPARE(QString::fromStdString(storedValue(u"username")), QStringLiteral("Jürgen"));
     QCOMPARE(storedValue(u"password"), "");
     QCOMPARE(storedValue(u"rememberme"), "Yes");
@@ -411,8 +440,20 @@ void TestLoginWorkflow::logoutReturnsToTheLoginPage()
     click(ui().login);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
 
+    // What each page switch found: the loading page before the request, with Logout disabled;
+    // the login page after it.
+    QStringList steps;
+    connect(ui().stackedWidget, &QStackedWidget::currentChanged, this, [&](int page) {
+        steps << QStringLiteral("page %1, logout %2, %3 logout requests")
+                     .arg(page)
+                     .arg(ui().logout->isEnabled() ? "enabled" : "disabled")
+                     .arg(count(m_appliance->requestLog(), "fbo"));
+    });
     click(ui().logout);
 
+    QCOMPARE(steps,
+             QStringList({ "page 1, logout disabled, 0 logout requests",
+                           "page 0, logout disabled, 1 logout requests" }));
     QCOMPARE(ui().stackedWidget->currentIndex(), 0);
     QVERIFY(ui().logout->isEnabled());
     QVERIFY(m_inspect->isLoggedOut());
@@ -430,6 +471,11 @@ void TestLoginWorkflow::failedLogoutShowsItsBoxAndStillReturns()
     click(ui().login);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
     m_appliance->stopListeners(standin::SessionsOnStop::keep);
+    m_boxes->note = [this] {
+        return QStringLiteral("page %1, logout %2")
+            .arg(ui().stackedWidget->currentIndex())
+            .arg(ui().logout->isEnabled() ? "enabled" : "disabled");
+    };
 
     click(ui().logout);
 
@@ -438,6 +484,7 @@ void TestLoginWorkflow::failedLogoutShowsItsBoxAndStillReturns()
     QCOMPARE(m_boxes->shown[0].text,
              "Kindly check your network. We are not able to connect with Velmora Appliance.");
     QVERIFY2(m_boxes->shown[0].hadParent, "the logout box belongs to the window");
+    QCOMPARE(m_boxes->shown[0].note, "page 1, logout disabled"); // the login page comes after
     QTRY_VERIFY(ui().logout->isEnabled());
     QCOMPARE(ui().stackedWidget->currentIndex(), 0);
     QVERIFY(!m_inspect->isLoggedOut());
@@ -481,6 +528,44 @@ QPoint TestLoginWorkflow::whereLoginAndLogoutOverlap()
     ui().stackedWidget->setCurrentIndex(shown);
     const QRect overlap = inWindow(ui().login) & inWindow(ui().logout);
     return overlap.isEmpty() ? QPoint() : overlap.center();
+}
+
+void TestLoginWorkflow::answersThatEndTheLoginOnTheLoginThread_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("box"); // empty: none
+    QTest::addColumn<int>("logouts");
+    QTest::newRow("refusal with a session-end text ends the session")
+        << QString::fromStdString(refusal("Your account is blocked by administrator"))
+        << "Your account is blocked by administrator" << 0;
+    QTest::newRow("success without usable session values is logged out again")
+        << R"({"status":"success","data":{"userid":7,"username":"ann"}})"
+        << "" << 1;
+}
+
+void TestLoginWorkflow::answersThatEndTheLoginOnTheLoginThread()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, box);
+    QFETCH(int, logouts);
+    m_appliance->scriptAnswer(scripted(Exchange::login, 200, answer.toStdString()));
+    // The appliance ends the half-open session a bare success left.
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, "success"));
+    m_inspect->setTickerEnabled(true); // as a session before this login left it
+    typeEndpoint(0);
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QTRY_COMPARE(m_boxes->shown.size(), box.isEmpty() ? 0 : 1);
+    if (!box.isEmpty())
+        QCOMPARE(m_boxes->shown[0].text, box);
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QVERIFY(!m_inspect->isLoggedIn());
+    QVERIFY(m_inspect->isLoggedOut());
+    QVERIFY(!m_inspect->tickerEnabled());
+    QVERIFY2(ui().lineEdit_password->text().isEmpty(), "not remembered, so the password goes");
+    QCOMPARE(count(m_appliance->requestLog(), "fbo"), logouts);
 }
 
 void TestLoginWorkflow::returnInAFieldPressesLogin()

@@ -37,35 +37,34 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder_data()
     QTest::addColumn<QString>("trace");
     using K = LoginAnswer::Kind;
     const QString ok = QStringLiteral(R"("status":"success")");
-    QTest::newRow("a no status") << R"({"errors":"x"})" << K::Unusable
-                                 << "JSON doesn't contain status.";
-    QTest::newRow("a not an object") << "[1,2]" << K::Unusable << "JSON doesn't contain status.";
-    QTest::newRow("b status number")
+    QTest::newRow("no status") << R"({"errors":"x"})" << K::Unusable
+                               << "JSON doesn't contain status.";
+    QTest::newRow("not an object") << "[1,2]" << K::Unusable << "JSON doesn't contain status.";
+    QTest::newRow("status number")
         << R"({"status":1})" << K::Unusable << "Data type of status is not string";
-    QTest::newRow("c no data") << "{" + ok + "}" << K::UnusableSession
-                               << "Json doesn't conatain any data";
-    QTest::newRow("d data array") << "{" + ok + R"(,"data":[]})" << K::UnusableSession
-                                  << "Data type of data key is not object";
-    QTest::newRow("e no userid") << "{" + ok + R"(,"data":{"username":"a","k1":1}})" << K::Unusable
-                                 << "json data doesn't contain any userid";
-    QTest::newRow("f userid text") << "{" + ok + R"(,"data":{"userid":"7","username":"a","k1":1}})"
-                                   << K::UnusableSession << "Data type of userid is not number";
-    QTest::newRow("g username number")
-        << "{" + ok + R"(,"data":{"userid":7,"username":5,"k1":1}})" << K::UnusableSession
-        << "Data type of username is not string";
-    QTest::newRow("h no username") << "{" + ok + R"(,"data":{"userid":7,"k1":1}})" << K::Unusable
-                                   << "json data doesn't contain any username";
-    QTest::newRow("i no k1") << "{" + ok + R"(,"data":{"userid":7,"username":"a"}})"
-                             << K::UnusableSession << "json data doesn't contain any k1";
-    QTest::newRow("j k1 text") << "{" + ok + R"(,"data":{"userid":7,"username":"a","k1":"99"}})"
-                               << K::UnusableSession << "Data type of k1 is not number";
-    QTest::newRow("k accepted") << "{" + ok + R"(,"data":{"userid":7,"username":"ann","k1":99}})"
-                                << K::Accepted << "";
-    QTest::newRow("l no errors") << R"({"status":"fail"})" << K::Unusable
-                                 << "Json doesn't conatain key 'error'";
-    QTest::newRow("m errors number")
+    QTest::newRow("no data") << "{" + ok + "}" << K::UnusableSession
+                             << "Json doesn't conatain any data";
+    QTest::newRow("data array") << "{" + ok + R"(,"data":[]})" << K::UnusableSession
+                                << "Data type of data key is not object";
+    QTest::newRow("no userid") << "{" + ok + R"(,"data":{"username":"a","k1":1}})" << K::Unusable
+                               << "json data doesn't contain any userid";
+    QTest::newRow("userid text") << "{" + ok + R"(,"data":{"userid":"7","username":"a","k1":1}})"
+                                 << K::UnusableSession << "Data type of userid is not number";
+    QTest::newRow("username number") << "{" + ok + R"(,"data":{"userid":7,"username":5,"k1":1}})"
+                                     << K::UnusableSession << "Data type of username is not string";
+    QTest::newRow("no username") << "{" + ok + R"(,"data":{"userid":7,"k1":1}})" << K::Unusable
+                                 << "json data doesn't contain any username";
+    QTest::newRow("no k1") << "{" + ok + R"(,"data":{"userid":7,"username":"a"}})"
+                           << K::UnusableSession << "json data doesn't contain any k1";
+    QTest::newRow("k1 text") << "{" + ok + R"(,"data":{"userid":7,"username":"a","k1":"99"}})"
+                             << K::UnusableSession << "Data type of k1 is not number";
+    QTest::newRow("accepted") << "{" + ok + R"(,"data":{"userid":7,"username":"ann","k1":99}})"
+                              << K::Accepted << "";
+    QTest::newRow("no errors") << R"({"status":"fail"})" << K::Unusable
+                               << "Json doesn't conatain key 'error'";
+    QTest::newRow("errors number")
         << R"({"status":"fail","errors":3})" << K::Unusable << "Data type of error is not string.";
-    QTest::newRow("n refused") << R"({"status":"fail","errors":"nope"})" << K::Refused << "";
+    QTest::newRow("refused") << R"({"status":"fail","errors":"nope"})" << K::Refused << "";
     QTest::newRow("status case matters")
         << R"({"status":"Success","errors":"x"})" << K::Refused << "";
     QTest::newRow("html page") << "<html></html>" << K::Unreadable
@@ -142,26 +141,24 @@ void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder_data()
     QTest::addColumn<QString>("trace");
     QTest::addColumn<bool>("parseError");
     using K = KeepAliveAnswer::Kind;
-    QTest::newRow("a no status") << "{}" << K::Malformed << "keepalive json doesn't contain status"
-                                 << false;
-    QTest::newRow("a not json") << "Session Expired" << K::Malformed
-                                << "keepalive json doesn't contain status" << true;
-    QTest::newRow("a empty body") << "" << K::Malformed << "keepalive json doesn't contain status"
-                                  << true;
-    QTest::newRow("a number beyond a double")
+    QTest::newRow("no status") << "{}" << K::Malformed << "keepalive json doesn't contain status"
+                               << false;
+    QTest::newRow("not json") << "Session Expired" << K::Malformed
+                              << "keepalive json doesn't contain status" << true;
+    QTest::newRow("empty body") << "" << K::Malformed << "keepalive json doesn't contain status"
+                                << true;
+    QTest::newRow("number beyond a double")
         << R"({"status":"fail","errors":"x","n":-1e999})" << K::Malformed
         << "keepalive json doesn't contain status" << true;
-    QTest::newRow("b status object")
-        << R"({"status":{}})" << K::Malformed << "keepalive json['stattus'] data type is not string"
-        << false;
-    QTest::newRow("c success") << R"({"status":"success","errors":5})" << K::Confirmed << ""
-                               << false;
-    QTest::newRow("d no errors") << R"({"status":"fail"})" << K::Malformed
-                                 << "keepalive json doesn't contain error" << false;
-    QTest::newRow("e errors null") << R"({"status":"fail","errors":null})" << K::Malformed
-                                   << "keepalive json['error'] data type is not string" << false;
-    QTest::newRow("f reason") << R"({"status":"fail","errors":"Session Expired"})" << K::Refused
-                              << "\"Session Expired\"" << false;
+    QTest::newRow("status object") << R"({"status":{}})" << K::Malformed
+                                   << "keepalive json['stattus'] data type is not string" << false;
+    QTest::newRow("success") << R"({"status":"success","errors":5})" << K::Confirmed << "" << false;
+    QTest::newRow("no errors") << R"({"status":"fail"})" << K::Malformed
+                               << "keepalive json doesn't contain error" << false;
+    QTest::newRow("errors null") << R"({"status":"fail","errors":null})" << K::Malformed
+                                 << "keepalive json['error'] data type is not string" << false;
+    QTest::newRow("reason") << R"({"status":"fail","errors":"Session Expired"})" << K::Refused
+                            << "\"Session Expired\"" << false;
 }
 
 void TestPortalAnswers::keepAliveAnswerIsJudgedInOrder()

@@ -61,10 +61,8 @@ void checkAnswer(const std::string& body)
     FUZZ_CHECK(!back.is_discarded() && back == answer.errors, answer.errorsJson);
 
     // The recovery asks this of the plain reason; it must answer for any text at all.
-    const bool ends = velmora::containsSessionEndText(answer.errors);
-    FUZZ_CHECK(
-        ends == fuzz::containsAny(answer.errors, { "kicked out", "blocked by", "Daily Logout" }),
-        answer.errors);
+    fuzz::checkSessionEndRule(answer.errors, velmora::containsSessionEndText(answer.errors),
+                              velmora::containsSessionEndText);
 }
 
 // The logout confirms only on the bare word: no JSON answer can ever look like it, so a body

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,13 +66,41 @@ inline Route routeOf(const Reply& reply)
     return *reply.status == 200 ? Route::Body : Route::ConnectionError;
 }
 
-inline bool containsAny(std::string_view text, std::initializer_list<std::string_view> parts)
+// Whether a reason ends the session, judged against messages as an appliance words them, not
+// against the client's own list of texts: a typo in that list would be copied into a list here.
+struct ApplianceMessage
 {
-    for (const std::string_view part : parts) {
-        if (text.find(part) != std::string_view::npos)
-            return true;
-    }
-    return false;
+    std::string_view text;
+    bool endsSession;
+};
+inline constexpr ApplianceMessage applianceMessages[] = {
+    { "You have been kicked out by the administrator", true },
+    { "Your account is blocked by administrator", true },
+    { "Your session was closed by the Daily Logout", true },
+    { "Session Expired", false },
+    { "You were kicked", false },
+    { "Kicked Out by the administrator", false }, // the case is part of the text
+    { "Blocked By policy", false },
+    { "your daily logout time", false },
+    { "Quota exhausted", false },
+};
+
+// `endsSession` on the fuzzed `text` (its verdict given as `ends`): the messages get their verdicts
+// on their own; one that ends the session ends it inside the text too; and a text that ends the
+// session still does with more around it.
+template<typename Rule> void checkSessionEndRule(std::string_view text, bool ends, Rule endsSession)
+{
+    for (const ApplianceMessage& message : applianceMessages)
+        FUZZ_CHECK(endsSession(message.text) == message.endsSession, std::string(message.text));
+    const ApplianceMessage& message = applianceMessages[text.size() % std::size(applianceMessages)];
+    const std::size_t cut = text.size() / 2;
+    const std::string inside = std::string(text.substr(0, cut)) + std::string(message.text)
+        + std::string(text.substr(cut));
+    if (message.endsSession)
+        FUZZ_CHECK(endsSession(inside), inside);
+    if (ends)
+        FUZZ_CHECK(endsSession(std::string(message.text) + std::string(text) + '.'),
+                   std::string(text));
 }
 
 } // namespace fuzz

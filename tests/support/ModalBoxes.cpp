@@ -16,7 +16,8 @@ void ModalBoxes::answer()
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    shown.append({ box->windowTitle(), box->text(), box->parentWidget() != nullptr });
+    shown.append({ box->windowTitle(), box->text(), box->parentWidget() != nullptr,
+                   note ? note() : QString() });
     QAbstractButton* ok = box->button(QMessageBox::Ok);
     if (ok)
         QTest::mouseClick(ok, Qt::LeftButton);

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 // Answers every modal message box that opens while it lives, as a person would: it reads the
 // title and text, then presses OK. Tests read what was shown afterwards.
 class ModalBoxes : public QObject
@@ -18,8 +20,11 @@ public:
         QString title;
         QString text;
         bool hadParent = false;
+        QString note; // what `note` said while the box showed
     };
     QList<Box> shown;
+    // Asked while each box shows, for the state of the window behind it.
+    std::function<QString()> note;
 
 private:
     void answer();

@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <exception>
@@ -108,6 +109,11 @@ void VelmoraAuth::startLogin()
     std::erase_if(workerThreads, [](const QPointer<QThread>& thread) { return thread.isNull(); });
     workerThreads.emplace_back(loginThread);
     loginThread->start(QThread::InheritPriority);
+
+    // The HTTP client and its TLS library load on the first request, a one-time cost of some
+    // milliseconds: the GUI thread, idle while the login thread validates, stores the
+    // credentials and traces the route, takes it now, so the first probe finds them ready.
+    QTimer::singleShot(0, this, [] { velmora::httpClientApi(); });
 }
 
 void VelmoraAuth::runLoginWorker(const LoginForm& form)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Measures velmora-auth against its floors and prints one table of medians with the budgets
 # (README.md, "Performance"):
-#   scripts/benchmark.sh              11 runs of start and memory, 5 of login, discovery and
-#                                     idle (60-second windows); budgets checked
+#   scripts/benchmark.sh              11 runs of start and memory, 5 of login, login with a busy
+#                                     disk, discovery and idle (60-second windows); budgets
+#                                     checked
 #   scripts/benchmark.sh --quick      one run each, a 5-second idle window, no budget check (CI)
 #   --build-dir DIR                   build and run from DIR (default build-bench, a Release build)
-#   --runs N, --start-runs N, --idle-seconds S, --only start,login,discovery,idle
+#   --runs N, --start-runs N, --idle-seconds S, --only start,login,busy-login,discovery,idle
 #                                     are handed to the driver (velmora-bench --help)
 # The table is also written to DIR/benchmark/result.md. Exit status: 0 when every budget is met
 # (or, with --quick, when every measure ran), 1 when a budget is missed, 2 when a measure failed.

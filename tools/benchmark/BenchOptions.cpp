@@ -13,8 +13,8 @@ const char usage[] =
     "  --runs N        runs of the login, discovery and idle measures (default 5)\n"
     "  --start-runs N  runs of the start and memory measures (default 11)\n"
     "  --quick         one run of each measure, a 5-second idle window and no budget check\n"
-    "  --only LIST     some of start,login,discovery,idle (comma-separated); start includes\n"
-    "                  memory. Budgets of measures not taken fail.\n"
+    "  --only LIST     some of start,login,busy-login,discovery,idle (comma-separated); start\n"
+    "                  includes memory. Budgets of measures not taken fail.\n"
     "  --smaps-folder  keeps /proc/PID/smaps of every program measured for memory, to see\n"
     "                  which mappings make up its PSS\n";
 
@@ -82,10 +82,10 @@ Options parseOptions(int argc, char* argv[])
             for (size_t start = 0; start <= list.size();) {
                 const size_t comma = std::min(list.find(',', start), list.size());
                 const std::string measure = list.substr(start, comma - start);
-                if (measure != "start" && measure != "login" && measure != "discovery"
-                    && measure != "idle")
-                    throw std::invalid_argument("--only knows start, login, discovery and "
-                                                "idle, not \""
+                if (measure != "start" && measure != "login" && measure != "busy-login"
+                    && measure != "discovery" && measure != "idle")
+                    throw std::invalid_argument("--only knows start, login, busy-login, "
+                                                "discovery and idle, not \""
                                                 + measure + "\"");
                 options.only.push_back(measure);
                 start = comma + 1;

@@ -1,14 +1,18 @@
 #include "Processes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <signal.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -232,6 +236,76 @@ int Child::stop(std::chrono::milliseconds grace)
         return *status;
     ::kill(m_pid, SIGKILL);
     return wait(std::chrono::seconds(5)).value_or(0);
+}
+
+BusyDisk::BusyDisk(const std::string& folder, std::chrono::seconds maxTime, std::size_t maxBytes)
+    : m_file(folder + "/busy-disk.bin")
+{
+    const std::size_t blocks = std::max<std::size_t>(1, maxBytes / blockBytes);
+    const std::vector<char> block(blockBytes, 'b');
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED)
+        throw std::runtime_error(std::string("mmap: ") + std::strerror(errno));
+    m_synced = new (shared) std::atomic<long>(0);
+    const int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        ::munmap(m_synced, sizeof *m_synced);
+        throw std::runtime_error("cannot make " + m_file + ": " + std::strerror(errno));
+    }
+    timespec deadline {};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += maxTime.count();
+    const pid_t parent = ::getpid();
+
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        // Only async-signal-safe calls here: the driver has threads of its own.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        for (std::size_t round = 0;; ++round) {
+            timespec now {};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            if (now.tv_sec > deadline.tv_sec
+                || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
+                ::_exit(0);
+            const off_t offset = static_cast<off_t>((round % blocks) * blockBytes);
+            if (::pwrite(fd, block.data(), block.size(), offset) != ssize_t(block.size())
+                || ::fsync(fd) != 0)
+                ::_exit(1);
+            m_synced->fetch_add(1);
+        }
+    }
+    ::close(fd);
+    if (m_pid < 0) {
+        const int error = errno;
+        ::unlink(m_file.c_str());
+        ::munmap(m_synced, sizeof *m_synced);
+        throw std::runtime_error(std::string("fork: ") + std::strerror(error));
+    }
+}
+
+BusyDisk::~BusyDisk()
+{
+    if (!m_reaped) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    ::unlink(m_file.c_str());
+    ::munmap(m_synced, sizeof *m_synced);
+}
+
+long BusyDisk::syncedBlocks() const
+{
+    return m_synced->load();
+}
+
+bool BusyDisk::running()
+{
+    if (!m_reaped && ::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+        m_reaped = true;
+    return !m_reaped;
 }
 
 void setVariable(std::vector<std::string>& environment, const std::string& name,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -74,6 +76,34 @@ private:
     int m_status = 0;
     int m_outputPipe = -1;
     Clock::time_point m_execTime;
+};
+
+// Another process that keeps the disk busy: it writes blocks of 1 MiB into a file of its own and
+// syncs each one to the disk, going round within maxBytes, until it is destroyed or maxTime has
+// passed (it also ends with this process). The file goes into folder, which must be on the disk
+// under test (not a tmpfs), and is removed with this object.
+class BusyDisk
+{
+public:
+    static constexpr std::size_t blockBytes = 1 << 20;
+
+    BusyDisk(const std::string& folder, std::chrono::seconds maxTime,
+             std::size_t maxBytes = 64 * blockBytes);
+    ~BusyDisk();
+    BusyDisk(const BusyDisk&) = delete;
+    BusyDisk& operator=(const BusyDisk&) = delete;
+
+    const std::string& file() const { return m_file; }
+    // Blocks written and synced so far.
+    long syncedBlocks() const;
+    // False once the writer has ended (its time is up).
+    bool running();
+
+private:
+    std::string m_file;
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    std::atomic<long>* m_synced = nullptr; // shared with the writer
 };
 
 // Sets NAME=VALUE in an environment, replacing every earlier entry of the name: with two

@@ -247,7 +247,7 @@ private slots:
         QVERIFY(options.runs >= 5 && options.startRuns >= 5);
         QCOMPARE(options.idleSeconds, 60);
         QVERIFY(!options.quick);
-        for (const char* measure : { "start", "login", "discovery", "idle" })
+        for (const char* measure : { "start", "login", "busy-login", "discovery", "idle" })
             QVERIFY(options.wants(measure));
     }
 
@@ -387,6 +387,32 @@ private slots:
         const int status = busy.stop(2000ms);
         QCOMPARE(describeStatus(status), std::string("killed by signal 15"));
         QVERIFY(!busy.cpuTime());
+    }
+
+    void busyDiskSyncsInItsBoundsAndLeavesNothing()
+    {
+        const QTemporaryDir folder;
+        std::string file;
+        {
+            BusyDisk writer(folder.path().toStdString(), 30s, 2 * BusyDisk::blockBytes);
+            file = writer.file();
+            QTRY_VERIFY_WITH_TIMEOUT(writer.syncedBlocks() >= 4, 20000);
+            QVERIFY(writer.running());
+            // Round within its size: four blocks written, two kept.
+            QCOMPARE(std::filesystem::file_size(file), 2 * BusyDisk::blockBytes);
+        }
+        QVERIFY(!std::filesystem::exists(file));
+    }
+
+    void busyDiskEndsAtItsTimeLimit()
+    {
+        const QTemporaryDir folder;
+        BusyDisk writer(folder.path().toStdString(), 1s);
+        QTRY_VERIFY_WITH_TIMEOUT(!writer.running(), 10000);
+        const long synced = writer.syncedBlocks();
+        QVERIFY(synced > 0);
+        std::this_thread::sleep_for(100ms);
+        QCOMPARE(writer.syncedBlocks(), synced);
     }
 
     void stopKillsAProgramThatIgnoresTheRequest()

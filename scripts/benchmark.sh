@@ -38,7 +38,9 @@ export VELMORA_BENCH_BUILD=$(realpath "$build") VELMORA_BENCH_WORK=$work
 # Inside the namespace: a virtual display of its own, then the driver.
 measure() {
     local build=$VELMORA_BENCH_BUILD work=$VELMORA_BENCH_WORK
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
+    # 96 dots per inch, a desktop at 100 %: the window is 400 x 600 pixels, as the floor's is.
+    # Xvfb's own default of 100 would scale the program's window alone, by 1.04.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" \
         >"$work/xvfb.log" 2>&1 &
     # Global, not local: the trap runs after the function has returned.
     xvfb_pid=$!

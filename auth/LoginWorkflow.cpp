@@ -1,6 +1,8 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/ApplianceText.h"
 #include "portal/PortalRequests.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -269,10 +271,9 @@ void VelmoraAuth::onLoginFinished()
         loggedIn = isLoggedIn;
     }
     if (!message.empty()) {
-        traceError(message);
+        traceError(velmora::outsideText(message));
         ui.stackedWidget->setCurrentIndex(0);
-        QMessageBox::information(nullptr, QStringLiteral("Information"),
-                                 QString::fromStdString(message), QMessageBox::Ok);
+        velmora::showInformation(nullptr, message);
         ui.stackedWidget->setEnabled(true);
         QCoreApplication::processEvents();
     }

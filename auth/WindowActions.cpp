@@ -1,6 +1,8 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/ApplianceText.h"
 #include "auth/Browser.h"
 
 #include <QAction>
@@ -115,9 +117,8 @@ void VelmoraAuth::logoutFromButton()
         ui.stackedWidget->setCurrentIndex(0);
     } else {
         traceInfo("Error while logout time");
-        traceError(message);
-        QMessageBox::information(this, QStringLiteral("Information"),
-                                 QString::fromUtf8(message.c_str()), QMessageBox::Ok);
+        traceError(velmora::outsideText(message));
+        velmora::showInformation(this, message);
     }
     ui.stackedWidget->setCurrentIndex(0);
     ui.logout->setEnabled(true);

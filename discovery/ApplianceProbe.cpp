@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 
 #include <exception>
@@ -33,11 +34,12 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
             traceError("Error with response code: " + std::to_string(reply->status));
             return false;
         }
-        std::cout << "Response: " << reply->body << std::endl;
+        const std::string shownBody = velmora::outsideText(reply->body);
+        std::cout << "Response: " << shownBody << std::endl;
         // The whole body, byte for byte: "velmora\n" or "Velmora" is some other server.
         const bool marker = reply->body == "velmora";
         std::cout << "Conditon------------------:" << marker << std::endl;
-        traceInfo("Response body while isvelmora.php: " + reply->body);
+        traceInfo("Response body while isvelmora.php: " + shownBody);
         if (!marker)
             return false;
 

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "discovery/GatewayList.h"
 #include "discovery/RouteTracer.h"
@@ -19,7 +20,8 @@ std::vector<std::string> VelmoraAuth::traceroute()
         const auto output = velmora::runTracer(command);
         if (!output)
             return gateways;
-        std::cout << "Tracert result:\n" << *output << std::endl;
+        // The tracer prints what the routers on the way answer: outside text, kept to one line.
+        std::cout << "Tracert result:\n" << velmora::outsideText(*output) << std::endl;
         velmora::collectGateways(*output, gateways);
     } catch (const std::exception& error) {
         std::cout << "Error:" << error.what() << std::endl;

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
@@ -29,7 +30,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
         const std::string path = velmora::keepAlivePath(sessionUserid, sessionUsername, sessionK1);
         const Endpoint endpoint = appliance();
         traceInfo(endpoint.https ? "hit keepalive API with https" : "hit keepalive API with http");
-        std::cout << path << std::endl;
+        std::cout << velmora::outsideText(path) << std::endl;
         const auto reply = sendPortalRequest(endpoint, path);
         if (!reply) {
             std::cout << "Respose failed" << std::endl;
@@ -49,13 +50,14 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
 
         using Kind = velmora::KeepAliveAnswer::Kind;
         const velmora::KeepAliveAnswer answer = velmora::readKeepAliveAnswer(reply->body);
+        // The parser's message quotes the body, and the trace of a refusal is its reason.
         if (!answer.parseError.empty())
-            traceError(answer.parseError);
+            traceError(velmora::outsideText(answer.parseError));
         if (!answer.status.empty())
-            std::cout << answer.status << std::endl;
+            std::cout << velmora::outsideText(answer.status) << std::endl;
         if (answer.kind == Kind::Confirmed)
             return true;
-        traceError(answer.trace);
+        traceError(velmora::outsideText(answer.trace));
         if (answer.kind == Kind::Malformed)
             return false;
 

@@ -1,12 +1,40 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cctype>
 #include <exception>
 #include <iostream>
+
+namespace {
+
+// An appliance that repeats the request in its answer repeats the password: in the form it was
+// sent in, decoded, or escaped inside a JSON text.
+void hidePassword(const std::string& password)
+{
+    velmora::hideFromOutsideText(password);
+    velmora::hideFromOutsideText(velmora::percentEncoded(password));
+    std::string lowerHex = velmora::percentEncoded(password);
+    for (std::size_t at = lowerHex.find('%'); at != std::string::npos;
+         at = lowerHex.find('%', at + 1)) {
+        for (std::size_t digit = at + 1; digit <= at + 2; ++digit)
+            lowerHex[digit] = static_cast<char>(std::tolower(lowerHex[digit]));
+    }
+    velmora::hideFromOutsideText(lowerHex);
+    for (const bool asciiOnly : { false, true }) {
+        const std::string json = nlohmann::json(password).dump(
+            -1, ' ', asciiOnly, nlohmann::json::error_handler_t::replace);
+        velmora::hideFromOutsideText(json.substr(1, json.size() - 2));
+    }
+}
+
+} // namespace
 
 bool VelmoraAuth::login(std::string username, std::string password)
 {
@@ -18,13 +46,15 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
     try {
         const Endpoint endpoint = appliance();
         const std::string path = velmora::loginPath(username, password);
+        hidePassword(password);
         // The password never reaches the log or the console: standard output ends up in session
-        // logs on Linux.
+        // logs on Linux. A re-login sends the name the appliance gave: it is outside text too.
+        const std::string shownName = velmora::outsideText(username);
         traceInfo(endpoint.https
-                      ? "Hit the login API with https: username=" + username + ", password=*******"
-                      : "Hit the login API with http: username=" + username
+                      ? "Hit the login API with https: username=" + shownName + ", password=*******"
+                      : "Hit the login API with http: username=" + shownName
                           + ", password=********");
-        std::cout << velmora::maskedLoginPath(username) << std::endl;
+        std::cout << velmora::outsideText(velmora::maskedLoginPath(username)) << std::endl;
         std::cout << "isHttps: " << endpoint.https << std::endl;
 
         const auto reply = sendPortalRequest(endpoint, path);
@@ -42,17 +72,19 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
             traceError("Connection Error: not getting proper response");
             return false;
         }
-        traceInfo("Response body of Login API:" + reply->body);
-        std::cout << reply->body << std::endl;
+        const std::string shownBody = velmora::outsideText(reply->body);
+        traceInfo("Response body of Login API:" + shownBody);
+        std::cout << shownBody << std::endl;
 
         using Kind = velmora::LoginAnswer::Kind;
         const velmora::LoginAnswer answer = velmora::readLoginAnswer(reply->body);
         if (!answer.status.empty())
-            std::cout << answer.status << std::endl;
+            std::cout << velmora::outsideText(answer.status) << std::endl;
         switch (answer.kind) {
         case Kind::Unreadable:
         case Kind::Unusable:
-            traceError(answer.trace);
+            // The parser's message quotes the body.
+            traceError(velmora::outsideText(answer.trace));
             return false;
         case Kind::UnusableSession:
             // The appliance said yes without usable session values: end that session again.
@@ -79,17 +111,17 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
                 });
                 return false;
             }
-            std::cout << answer.errorsJson << std::endl;
+            std::cout << velmora::outsideText(answer.errorsJson) << std::endl;
             setErrorMessage(answer.errorsJson, logins);
             return false;
         case Kind::Accepted:
             break;
         }
 
-        std::cout << answer.data << '\n'
-                  << answer.userid << '\n'
-                  << answer.username << '\n'
-                  << answer.k1 << std::endl;
+        std::cout << velmora::outsideText(answer.data) << '\n'
+                  << velmora::outsideText(answer.userid) << '\n'
+                  << velmora::outsideText(answer.username) << '\n'
+                  << velmora::outsideText(answer.k1) << std::endl;
         traceInfo("Set reponse data into for keep alive.");
         {
             std::lock_guard lock(stateMutex);

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -34,13 +35,14 @@ bool VelmoraAuth::logout()
             traceError("Connection error:");
             return false;
         }
-        traceInfo("Response body of logout API:" + reply->body);
-        std::cout << reply->body << std::endl;
+        const std::string shownBody = velmora::outsideText(reply->body);
+        traceInfo("Response body of logout API:" + shownBody);
+        std::cout << shownBody << std::endl;
         // The answer is plain text: only the bare word confirms.
         if (reply->body != "success") {
-            std::cout << reply->body << std::endl;
+            std::cout << shownBody << std::endl;
             setErrorMessage(reply->body);
-            traceError(reply->body);
+            traceError(shownBody);
             return false;
         }
 

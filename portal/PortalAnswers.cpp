@@ -53,6 +53,26 @@ bool nestedDeeperThan(const json& value, std::size_t levels)
     return false;
 }
 
+// The appliance's name for the user is kept, stored and sent back with every keep-alive: a name
+// too long for any real account, or one that holds control characters, is no name at all.
+constexpr std::size_t longestSessionName = 256;
+
+bool isUsableName(const std::string& name)
+{
+    if (name.size() > longestSessionName)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        // C0 and DEL, and C1 as UTF-8 (0xC2 0x80 to 0xC2 0x9F).
+        if (byte < 0x20 || byte == 0x7F
+            || (byte == 0xC2 && i + 1 < name.size()
+                && static_cast<unsigned char>(name[i + 1]) <= 0x9F
+                && static_cast<unsigned char>(name[i + 1]) >= 0x80))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool containsSessionEndText(std::string_view text)
@@ -106,7 +126,9 @@ LoginAnswer readLoginAnswer(const std::string& body)
     if (!data.at("userid").is_number())
         return loginOutcome(Kind::UnusableSession, "Data type of userid is not number",
                             status.dump());
-    if (data.contains("username") && !data.at("username").is_string())
+    if (data.contains("username")
+        && (!data.at("username").is_string()
+            || !isUsableName(data.at("username").get_ref<const std::string&>())))
         return loginOutcome(Kind::UnusableSession, "Data type of username is not string",
                             status.dump());
     if (!data.contains("username"))

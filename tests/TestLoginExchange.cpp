@@ -174,6 +174,9 @@ void TestLoginExchange::unusableSuccessAnswer_data()
                                  << "Data type of userid is not number" << true;
     QTest::newRow("username number") << data + R"({"userid":7,"username":1,"k1":99}})"
                                      << "Data type of username is not string" << true;
+    QTest::newRow("username of 60000 bytes") << data + R"({"userid":7,"username":")"
+            + QString(60000, QLatin1Char('a')) + R"(","k1":99}})"
+                                             << "Data type of username is not string" << true;
     QTest::newRow("no username") << data + R"({"userid":7,"k1":99}})"
                                  << "json data doesn't contain any username" << false;
     QTest::newRow("no k1") << data + R"({"userid":7,"username":"ann"}})"

@@ -52,6 +52,28 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder_data()
                                  << K::UnusableSession << "Data type of userid is not number";
     QTest::newRow("username number") << "{" + ok + R"(,"data":{"userid":7,"username":5,"k1":1}})"
                                      << K::UnusableSession << "Data type of username is not string";
+    // A name no account has is no name: too long to keep and send every 4 seconds, or holding
+    // control characters (a JSON escape decodes to one too).
+    const auto named = [&](const QString& name) {
+        return "{" + ok + R"(,"data":{"userid":7,"username":")" + name + R"(","k1":1}})";
+    };
+    QTest::newRow("username of 257 bytes")
+        << named(QString(257, QLatin1Char('a'))) << K::UnusableSession
+        << "Data type of username is not string";
+    QTest::newRow("username of 256 bytes")
+        << named(QString(256, QLatin1Char('a'))) << K::Accepted << "";
+    QTest::newRow("username with a line break")
+        << named(QStringLiteral("ann\\nroot")) << K::UnusableSession
+        << "Data type of username is not string";
+    QTest::newRow("username with an escape sequence")
+        << named(QStringLiteral("ann\\u001b[2J")) << K::UnusableSession
+        << "Data type of username is not string";
+    QTest::newRow("username with DEL") << named(QStringLiteral("ann\\u007f")) << K::UnusableSession
+                                       << "Data type of username is not string";
+    QTest::newRow("username with a C1 control")
+        << named(QStringLiteral("ann\\u0085")) << K::UnusableSession
+        << "Data type of username is not string";
+    QTest::newRow("username beyond ASCII") << named(QStringLiteral("åsa")) << K::Accepted << "";
     QTest::newRow("no username") << "{" + ok + R"(,"data":{"userid":7,"k1":1}})" << K::Unusable
                                  << "json data doesn't contain any username";
     QTest::newRow("no k1") << "{" + ok + R"(,"data":{"userid":7,"username":"a"}})"

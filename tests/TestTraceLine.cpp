@@ -1,3 +1,4 @@
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "support/TestMain.h"
 
@@ -40,6 +41,10 @@ private slots:
     void lambdaLineNamesItsEnclosingOperation();
     void levelOutsideRangeWritesNothing();
     void linesFromTwoThreadsArriveWhole();
+    void outsideTextStaysOnOneLine_data();
+    void outsideTextStaysOnOneLine();
+    void outsideTextIsCutWithAMark();
+    void outsideTextHidesPasswords();
 
 private:
     IsolatedHome& m_home;
@@ -169,6 +174,83 @@ void TestTraceLine::linesFromTwoThreadsArriveWhole()
         fromFirst += message.startsWith(QLatin1Char('a'));
     }
     QCOMPARE(fromFirst, perThread);
+}
+
+void TestTraceLine::outsideTextStaysOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("plain") << QByteArray("status: fail") << QByteArray("status: fail");
+    QTest::newRow("forged line") << QByteArray("x\r\n[2026-01-01] [logger] [info] ok")
+                                 << QByteArray("x\\x0D\\x0A[2026-01-01] [logger] [info] ok");
+    QTest::newRow("NUL, tab, DEL")
+        << QByteArray("a\0b\tc\x7f", 6) << QByteArray("a\\x00b\\x09c\\x7F");
+    QTest::newRow("terminal escape")
+        << QByteArray("\x1b[2J\x1b]0;title\x07") << QByteArray("\\x1B[2J\\x1B]0;title\\x07");
+    QTest::newRow("UTF-8 kept") << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x92")
+                                << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\x92");
+    QTest::newRow("C1 control in UTF-8") << QByteArray("a\xc2\x85"
+                                                       "b\xc2\x9b")
+                                         << QByteArray("a\\xC2\\x85b\\xC2\\x9B");
+    QTest::newRow("line separator, right-to-left override")
+        << QByteArray("a\xe2\x80\xa8"
+                      "b\xe2\x80\xae"
+                      "c")
+        << QByteArray("a\\xE2\\x80\\xA8b\\xE2\\x80\\xAEc");
+    QTest::newRow("not UTF-8") << QByteArray("\xff\x80\xc0\xaf\xed\xa0\x80\xe2\x82")
+                               << QByteArray("\\xFF\\x80\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x82");
+}
+
+void TestTraceLine::outsideTextStaysOnOneLine()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, written);
+    QCOMPARE(QByteArray::fromStdString(velmora::outsideText(value.toStdString())), written);
+
+    // And as a whole line of the log.
+    traceError("From outside: " + velmora::outsideText(value.toStdString()));
+    const QString last = logLines(m_home.logFile()).constLast();
+    QVERIFY(traceLinePattern.match(last).hasMatch());
+    QVERIFY(last.endsWith(QString::fromUtf8(written)));
+}
+
+void TestTraceLine::outsideTextIsCutWithAMark()
+{
+    const std::string cut = velmora::outsideText(std::string(8 * 1024 * 1024, 'a'));
+    QCOMPARE(cut,
+             std::string(velmora::outsideExcerptBytes, 'a')
+                 + " [\u2026 cut: 8388608 bytes in all]");
+    QCOMPARE(velmora::outsideText(std::string(velmora::outsideExcerptBytes, 'b')),
+             std::string(velmora::outsideExcerptBytes, 'b'));
+
+    // Never half of an escape or of a character.
+    std::string lineBreaks;
+    for (std::size_t i = 0; i < velmora::outsideExcerptBytes / 4; ++i)
+        lineBreaks += "\\x0A";
+    QCOMPARE(velmora::outsideText(std::string(1000, '\n')),
+             lineBreaks + " [\u2026 cut: 1000 bytes in all]");
+    std::string accents;
+    for (int i = 0; i < 3000; ++i)
+        accents += "\xc3\xa9";
+    const std::string shown = velmora::outsideText(accents);
+    const std::string kept = shown.substr(0, shown.find(' '));
+    QCOMPARE(kept.size(), velmora::outsideExcerptBytes);
+    QCOMPARE(QString::fromUtf8(kept.data(), int(kept.size())).toUtf8().toStdString(), kept);
+}
+
+void TestTraceLine::outsideTextHidesPasswords()
+{
+    velmora::hideFromOutsideText("pa ss&1");
+    velmora::hideFromOutsideText("pa%20ss%261");
+    QCOMPARE(velmora::outsideText("password=pa%20ss%261&portal=1 or pa ss&1"),
+             std::string("password=********&portal=1 or ********"));
+    QCOMPARE(velmora::withoutPasswords("\"pa ss&1\""), std::string("\"********\""));
+
+    // Where the excerpt is cut inside the password, none of it shows.
+    const std::string value = std::string(velmora::outsideExcerptBytes - 3, 'x') + "pa ss&1";
+    const std::string shown = velmora::outsideText(value);
+    QVERIFY2(shown.find("pa") == std::string::npos, shown.c_str());
+    QVERIFY(shown.find("cut:") != std::string::npos);
 }
 
 VELMORA_TEST_MAIN(TestTraceLine)

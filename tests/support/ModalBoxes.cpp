@@ -17,7 +17,7 @@ void ModalBoxes::answer()
     if (!box || !box->isVisible())
         return;
     shown.append({ box->windowTitle(), box->text(), box->parentWidget() != nullptr,
-                   note ? note() : QString() });
+                   note ? note() : QString(), box->textFormat() });
     QAbstractButton* ok = box->button(QMessageBox::Ok);
     if (ok)
         QTest::mouseClick(ok, Qt::LeftButton);

@@ -21,6 +21,7 @@ public:
         QString text;
         bool hadParent = false;
         QString note; // what `note` said while the box showed
+        Qt::TextFormat format = Qt::AutoText;
     };
     QList<Box> shown;
     // Asked while each box shows, for the state of the window behind it.

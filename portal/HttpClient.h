@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace velmora {
@@ -12,6 +12,37 @@ struct HttpReply
     std::string body;
 };
 
+// How one GET through the client ended.
+enum class HttpEnd {
+    answered, // a whole answer came (any status)
+    noAnswer, // refused, unreachable, TLS failure, time-out, or its socket was cut off
+    tooLarge, // cut off while received: the body passed maxBodyBytes
+    encoded, // refused: the answer came with a content coding, which the client never asks for
+};
+
+struct HttpResult
+{
+    HttpEnd end = HttpEnd::noAnswer;
+    HttpReply reply; // when answered
+    std::string encoding; // when encoded: the Content-Encoding it came with
+};
+
+// What a client is made with.
+struct HttpClientSpec
+{
+    std::string host;
+    std::int32_t port = 0;
+    bool https = true;
+    std::string userAgent; // empty: the client's own
+    std::size_t maxBodyBytes = 0;
+    // Both are called on the thread that runs get(): socketMade with each socket the client
+    // makes, right after it is made and before it connects (a Linux descriptor, or a Windows
+    // SOCKET); headRead once the status line and headers of the answer are in, before its body.
+    void* observer = nullptr;
+    void (*socketMade)(void* observer, std::intptr_t socket) = nullptr;
+    void (*headRead)(void* observer) = nullptr;
+};
+
 // The HTTP client proper (cpp-httplib, and through it the TLS library), behind a table of
 // functions. On Linux it lives in a module of its own that is loaded at the first request: a
 // window that waits for its user does not need the TLS library mapped and set up, which costs
@@ -19,14 +50,10 @@ struct HttpReply
 struct HttpClientApi
 {
     // A fresh client for one GET: HTTPS with certificate checks off, or plain HTTP, with the
-    // 300-second connection, read and write time-outs. An empty user agent leaves the client's
-    // own.
-    void* (*create)(const std::string& host, std::int32_t port, bool https,
-                    const std::string& userAgent);
-    // Nothing when no answer came: refused, unreachable, TLS failure, time-out, or stopped.
-    std::optional<HttpReply> (*get)(void* client, const std::string& path);
-    // Cuts a request under way short; from any thread, while the client exists.
-    void (*stop)(void* client);
+    // 300-second connection, read and write time-outs. It never asks for a compressed answer and
+    // never decompresses one.
+    void* (*create)(const HttpClientSpec& spec);
+    HttpResult (*get)(void* client, const std::string& path);
     void (*destroy)(void* client);
 };
 

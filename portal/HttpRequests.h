@@ -2,45 +2,67 @@
 
 #include "portal/HttpClient.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
 namespace velmora {
 
 // Every request of the program (portal exchanges and appliance probes) goes through here: each
 // is one GET on a fresh client that is destroyed afterwards, with certificate checks off and the
-// 300-second connection, read and write time-outs. Keeping the clients in flight on record lets
-// the program cut them all short when it ends instead of waiting for an appliance that is gone.
+// 300-second connection, read and write time-outs. A peer that answers "velmora" is trusted that
+// far and no further: what an answer may cost is bounded here.
+// - A body past maxBodyBytes is cut off as it arrives; an encoded answer is refused.
+// - Each request is cut off at its deadline, however slowly its answer drips in.
+// - The client library keeps whatever status line and headers it is sent, so the bytes received
+//   on the connection are counted: up to the end of the head (TLS handshake included) headBytes,
+//   for the whole request allBytes; past them the request is cut off.
+// - The client library runs on a thread with a large stack: it matches the status line with a
+//   regular expression that recurses once per character, and a line of some 26 KiB would
+//   overflow an ordinary 8 MiB stack.
+// A request cut off or refused ends as one that got no answer, with an error trace line that
+// says why.
 class HttpRequests
 {
 public:
-    // Nothing when no answer came: refused, unreachable, TLS failure, time-out, or cancelled.
-    // An empty user agent leaves the client's own.
+    static constexpr std::size_t maxBodyBytes = 64 * 1024;
+    static constexpr std::uint64_t headBytes = 32 * 1024;
+    static constexpr std::uint64_t allBytes = 128 * 1024;
+    static constexpr std::chrono::milliseconds defaultDeadline { std::chrono::seconds(300) };
+
+    HttpRequests();
+    ~HttpRequests();
+    HttpRequests(const HttpRequests&) = delete;
+    HttpRequests& operator=(const HttpRequests&) = delete;
+
+    // Nothing when no usable answer came: refused, unreachable, TLS failure, time-out, cut off
+    // (at the deadline, for its size, or cancelled), refused for its encoding, or a port outside
+    // 1 to 65535, which is never contacted. An empty user agent leaves the client's own.
     std::optional<HttpReply> get(const std::string& host, std::int32_t port, bool https,
                                  const std::string& path, const std::string& userAgent = {});
 
-    // From now on every request fails at once, and requests under way are cut off. Never waits:
-    // a client that is still connecting cannot be stopped before its connection attempt ends,
-    // so the cutting off happens on a thread of its own.
+    // From now on every request fails at once, and requests under way are cut off, whatever
+    // they wait for (a connection, a handshake, an answer). Never waits.
     void cancelAll();
 
+    // cancelAll() for every HttpRequests of the process: for the end of the program on a
+    // termination signal, which comes while the threads that would cancel may all be blocked.
+    static void cancelEverywhere();
+
+    // For the tests: a deadline of seconds lets a dripping answer be cut off in a test's time.
+    void setDeadline(std::chrono::milliseconds deadline);
+
 private:
-    // Shared with the cutting thread, which may outlive this object.
-    struct State
-    {
-        std::mutex mutex;
-        std::set<void*> inFlight; // clients of httpClientApi()
-        bool cancelled = false;
-    };
+    struct Watch;
+    struct Request;
 
-    bool track(void* client);
-    void untrack(void* client);
+    static void socketMade(void* request, std::intptr_t socket);
+    static void headRead(void* request);
 
-    std::shared_ptr<State> m_state = std::make_shared<State>();
+    // Shared with the watchdog thread and with cancelEverywhere().
+    std::shared_ptr<Watch> m_watch;
 };
 
 } // namespace velmora

@@ -10,6 +10,8 @@ run_packages=(
     cmake ninja-build g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
     libcpp-httplib-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
+    # The stand-in appliance's compressed answers.
+    zlib1g-dev
     traceroute iproute2 util-linux
     xvfb xauth
     # The benchmark watches the X server for the window being mapped.

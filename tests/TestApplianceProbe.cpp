@@ -26,6 +26,8 @@ private slots:
     void anythingElseIsRefused();
     void plainHttpOnAnHttpsPortIsNotFound();
     void silenceIsReportedAndFast();
+    void portBeyondTheRangeIsNeverContacted_data();
+    void portBeyondTheRangeIsNeverContacted();
 
 private:
     IsolatedHome& m_home;
@@ -146,6 +148,30 @@ void TestApplianceProbe::silenceIsReportedAndFast()
     QVERIFY(!m_window->isVelmora("127.0.0.2", 0));
     QVERIFY(!m_window->isVelmora("127.0.0.2", -1));
     QVERIFY(timer.elapsed() < 3000);
+    QCOMPARE(VelmoraAuthInspector(*m_window).fixedPort(), 1234);
+}
+
+void TestApplianceProbe::portBeyondTheRangeIsNeverContacted_data()
+{
+    // Each would reach a port of the stand-in if it were cut to 16 bits.
+    QTest::addColumn<int>("port");
+    QTest::newRow("65616, 80 in 16 bits") << 65616;
+    QTest::newRow("73626, 8090 in 16 bits") << 73626;
+    QTest::newRow("65979, 443 in 16 bits") << 65979;
+}
+
+void TestApplianceProbe::portBeyondTheRangeIsNeverContacted()
+{
+    QFETCH(int, port);
+    const LogTail log(m_home.logFile());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!m_window->isVelmora("127.0.0.2", port));
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(m_appliance->requestLog().empty());
+    QVERIFY(log.hasLine(
+        "error", "No request sent: the port " + QString::number(port) + " is outside 1 to 65535."));
+    QVERIFY(log.hasLine("error", "Not gettring any response"));
     QCOMPARE(VelmoraAuthInspector(*m_window).fixedPort(), 1234);
 }
 

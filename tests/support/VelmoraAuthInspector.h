@@ -5,6 +5,7 @@
 
 #include <QThread>
 
+#include <chrono>
 #include <mutex>
 
 // The tests' view into the window's members, taken under the window's own lock as every other
@@ -140,6 +141,13 @@ public:
         m_window.rememberCredentials(form);
     }
     void forgetCredentials() { m_window.forgetCredentials(); }
+
+    // A deadline of seconds lets a test see a dripping answer cut off.
+    void setRequestDeadline(std::chrono::milliseconds deadline)
+    {
+        m_window.requests.setDeadline(deadline);
+    }
+    void cancelRequests() { m_window.requests.cancelAll(); }
 
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }

@@ -69,6 +69,14 @@ enum class Fault {
     hugeBody, // status 200 with a body of hugeBodySize bytes of 'x'
     slowAnswer, // the usual answer after `delay`
     failedHandshake, // takes the connection, answers bytes that are neither TLS nor HTTP, closes
+    // The hostile appliance: answers built to cost the client memory, time or its log.
+    dripFed, // the usual answer, its body one byte per `delay`
+    endlessChunked, // status 200, chunked, chunks of 'x' without end
+    compressed, // the usual answer gzip-compressed, with "Content-Encoding: gzip"
+    echo, // status 200, the request target as the refusal's "errors" (login, keep-alive) or as
+          // the whole body (probe, logout, other)
+    endlessHeaders, // status 200, then header lines without end
+    longStatusLine, // the usual answer with a reason phrase of `size` bytes
 };
 
 inline constexpr std::size_t hugeBodySize = 10 * 1024 * 1024;
@@ -81,7 +89,8 @@ struct FaultRule
     Exchange exchange = Exchange::any;
     Times times = Times::once();
     std::optional<std::size_t> listener {}; // index into Options::listeners; empty: every listener
-    std::chrono::milliseconds delay { 3000 }; // slowAnswer only
+    std::chrono::milliseconds delay { 3000 }; // slowAnswer; dripFed: between two bytes
+    std::size_t size = 30000; // longStatusLine: bytes of the reason phrase
 };
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
@@ -100,9 +109,11 @@ struct LoggedRequest
     std::string path {}; // decoded
     QueryParams query {}; // decoded ('+' as space, as the portal script reads it), in order
     std::string userAgent {};
+    std::optional<std::string> acceptEncoding {}; // empty: the header was not sent
     std::string remoteAddress {};
     // "answered" (the stand-in's own answer), "scripted", a fault ("reset", "truncated",
-    // "huge", "slow", "failed-handshake") or "unreadable" (not a request; answered 400).
+    // "huge", "slow", "failed-handshake", "drip", "endless-chunked", "compressed", "echo",
+    // "endless-headers", "long-status-line") or "unreadable" (not a request; answered 400).
     std::string treatment {};
 
     std::optional<std::string> param(std::string_view name) const { return lastValue(query, name); }

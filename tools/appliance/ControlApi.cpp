@@ -102,7 +102,21 @@ Fault faultOf(const std::string& text)
         return Fault::slowAnswer;
     if (text == "handshake")
         return Fault::failedHandshake;
-    throw std::invalid_argument("fault must be reset, truncated, huge, slow or handshake");
+    if (text == "drip")
+        return Fault::dripFed;
+    if (text == "endless-chunked")
+        return Fault::endlessChunked;
+    if (text == "compressed")
+        return Fault::compressed;
+    if (text == "echo")
+        return Fault::echo;
+    if (text == "endless-headers")
+        return Fault::endlessHeaders;
+    if (text == "long-status-line")
+        return Fault::longStatusLine;
+    throw std::invalid_argument("fault must be reset, truncated, huge, slow, handshake, drip, "
+                                "endless-chunked, compressed, echo, endless-headers or "
+                                "long-status-line");
 }
 
 const char* stateName(SessionState state)
@@ -132,6 +146,8 @@ Json toJson(const LoggedRequest& entry)
                   { "path", entry.path },
                   { "query", query },
                   { "user_agent", entry.userAgent },
+                  { "accept_encoding",
+                    entry.acceptEncoding ? Json(*entry.acceptEncoding) : Json(nullptr) },
                   { "remote_address", entry.remoteAddress },
                   { "treatment", entry.treatment } };
 }
@@ -241,7 +257,7 @@ const std::vector<Route>& routes()
               appliance.scriptAnswer(std::move(rule));
               return done();
           } },
-        { "POST", "/fault", "fault, [exchange], [times], [listener], [delay_ms]",
+        { "POST", "/fault", "fault, [exchange], [times], [listener], [delay_ms], [size]",
           [](const QueryParams& params, StandInAppliance& appliance) {
               FaultRule rule;
               rule.fault = faultOf(required(params, "fault"));
@@ -249,6 +265,8 @@ const std::vector<Route>& routes()
               rule.times = timesOf(params);
               rule.listener = listenerOf(params, appliance);
               rule.delay = millisecondsOr(params, "delay_ms", rule.delay);
+              if (const auto size = lastValue(params, "size"))
+                  rule.size = static_cast<std::size_t>(number(*size, "size"));
               appliance.injectFault(rule);
               return done();
           } },

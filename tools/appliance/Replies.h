@@ -3,6 +3,7 @@
 #include "ApplianceTypes.h"
 #include "Connection.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -18,5 +19,11 @@ int sendAnswer(Connection& connection, const Answer& answer);
 int sendResetMidAnswer(Connection& connection, const Answer& answer);
 int sendTruncatedAnswer(Connection& connection, const Answer& answer);
 int sendHugeBody(Connection& connection);
+// The answers of a hostile appliance; each ends when the client goes or the stand-in stops.
+int sendDripFed(Connection& connection, const Answer& answer, std::chrono::milliseconds interval);
+int sendEndlessChunked(Connection& connection);
+int sendCompressed(Connection& connection, const Answer& answer);
+int sendEndlessHeaders(Connection& connection);
+int sendLongStatusLine(Connection& connection, const Answer& answer, std::size_t reasonSize);
 
 } // namespace standin

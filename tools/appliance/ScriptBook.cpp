@@ -9,6 +9,8 @@ namespace {
 // Scripts come from tests; a thousand waiting rules means a runaway loop, not a test.
 constexpr std::size_t maxRules = 1000;
 constexpr auto maxDelay = std::chrono::minutes(10);
+// A reason phrase past this is as endless as the client can tell.
+constexpr std::size_t maxReasonSize = std::size_t(1) << 30;
 
 bool appliesTo(Exchange ruleExchange, Exchange exchange)
 {
@@ -48,6 +50,8 @@ void ScriptBook::add(FaultRule rule)
             "a failed handshake comes before the request, so it cannot pick an exchange");
     if (rule.delay.count() < 0 || rule.delay > maxDelay)
         throw std::invalid_argument("a fault's delay must be from 0 to 10 minutes");
+    if (rule.size == 0 || rule.size > maxReasonSize)
+        throw std::invalid_argument("a fault's size must be from 1 byte to 1 GiB");
     const Exchange exchange = rule.exchange;
     const auto listener = rule.listener;
     const int remaining = rule.times.count;

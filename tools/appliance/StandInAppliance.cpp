@@ -10,6 +10,8 @@
 #include "ScriptBook.h"
 #include "TlsContext.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <mutex>
@@ -37,8 +39,34 @@ std::string treatmentOf(const std::optional<ScriptedAction>& action)
         return "slow";
     case Fault::failedHandshake:
         return "failed-handshake";
+    case Fault::dripFed:
+        return "drip";
+    case Fault::endlessChunked:
+        return "endless-chunked";
+    case Fault::compressed:
+        return "compressed";
+    case Fault::echo:
+        return "echo";
+    case Fault::endlessHeaders:
+        return "endless-headers";
+    case Fault::longStatusLine:
+        return "long-status-line";
     }
     return "answered";
+}
+
+// The request target repeated in the answer, as a careless portal script repeats its input: in
+// the refusal's "errors" where the client reads JSON, as the whole body where it reads text.
+Answer echoOf(const HttpRequest& request)
+{
+    const Exchange exchange = classifyExchange(request);
+    if (exchange == Exchange::login || exchange == Exchange::keepAlive)
+        return Answer {
+            .body = nlohmann::json { { "status", "fail" }, { "errors", request.target } }.dump(
+                -1, ' ', false, nlohmann::json::error_handler_t::replace),
+            .contentType = "application/json"
+        };
+    return Answer { .body = request.target };
 }
 
 void requireLoopback(const ListenAddress& where)
@@ -195,6 +223,7 @@ void StandInAppliance::Impl::servePortal(Connection& connection, std::size_t ind
     entry.path = request->path;
     entry.query = request->query;
     entry.userAgent = request->header("User-Agent").value_or("");
+    entry.acceptEncoding = request->header("Accept-Encoding");
     const auto action = m_scripts.takeFor(index, classifyExchange(*request));
     entry.treatment = treatmentOf(action);
     m_log.append(entry);
@@ -227,6 +256,18 @@ int StandInAppliance::Impl::answerRequest(Connection& connection, const HttpRequ
         return sendAnswer(connection, usualAnswer());
     case Fault::failedHandshake:
         break; // taken when the connection was accepted
+    case Fault::dripFed:
+        return sendDripFed(connection, usualAnswer(), fault.delay);
+    case Fault::endlessChunked:
+        return sendEndlessChunked(connection);
+    case Fault::compressed:
+        return sendCompressed(connection, usualAnswer());
+    case Fault::echo:
+        return sendAnswer(connection, echoOf(request));
+    case Fault::endlessHeaders:
+        return sendEndlessHeaders(connection);
+    case Fault::longStatusLine:
+        return sendLongStatusLine(connection, usualAnswer(), fault.size);
     }
     return sendAnswer(connection, usualAnswer());
 }

@@ -1,0 +1,504 @@
+#include "app/OutsideText.h"
+#include "auth/ApplianceText.h"
+#include "support/ModalBoxes.h"
+#include "support/PortalTestSupport.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+
+using standin::Exchange;
+using standin::Fault;
+using standin::Scheme;
+
+Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(Exchange)
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char networkMessage[] =
+    "Kindly check your network. We are not able to connect with Velmora Appliance.";
+const char richText[] = R"(<h1>Update required</h1><a href="http://127.0.0.9/x">Click here</a>)"
+                        R"(<img src="http://127.0.0.9/pixel.png">)";
+// A whole trace line of the log, forged: if it were written unescaped, it would stand on a line
+// of its own and look like one of the program's.
+const char forgedLine[] = "\r\n[2026-01-01 00:00:00.000] [logger] [info] [LogoutExchange.cpp:60 "
+                          "in VelmoraAuth::logout()] - Successfully logout.\x1b[2K\x1b]0;t\x07";
+constexpr std::chrono::milliseconds testDeadline = 2s;
+
+// A refusal whose text may hold anything: JSON carries control characters escaped, and the
+// client's parser turns them back into the bytes themselves.
+std::string refusalOf(const std::string& text)
+{
+    return nlohmann::json { { "status", "fail" }, { "errors", text } }.dump();
+}
+
+long peakResidentKilobytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+qint64 fileSize(const QString& path)
+{
+    return QFile(path).size();
+}
+
+// A loopback port whose listener takes no connection: its one-place queue is full, so the
+// system drops the next connection's first packet and the connection attempt hangs.
+class UnansweredPort
+{
+public:
+    UnansweredPort()
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~UnansweredPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+    std::uint16_t m_port = 0;
+};
+
+} // namespace
+
+// The appliance as an attacker would run it: answers built to exhaust memory, hold the program,
+// draw in its boxes, forge its log and read back the password. Every exchange ends as it ends
+// for no answer, or reads what it can safely; the whole suite costs the test process less than
+// 32 MiB at its peak.
+class TestHostileAppliance : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestHostileAppliance(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+    void everyExchangeEndsAsWithNoAnswer_data();
+    void everyExchangeEndsAsWithNoAnswer();
+    void longStatusLineWithinTheLimitIsRead();
+    void connectionAttemptIsCutOff();
+    void refusalsAreShownAsShortPlainText();
+    void hugeMessageDoesNotHoldTheWindow();
+    void forgedLinesStayOnTheirLine_data();
+    void forgedLinesStayOnTheirLine();
+    void echoedPasswordReachesNeitherLogNorConsole();
+    void logGrowthPerKeepAliveIsBounded();
+
+private:
+    void logIn();
+    // Runs one exchange; the result it returned.
+    bool run(Exchange exchange);
+    void expectSessionIntact();
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::string m_userid;
+    long m_peakBefore = 0;
+};
+
+void TestHostileAppliance::initTestCase()
+{
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    // One whole session first: the client module, the TLS library and Qt's own caches are in
+    // place before the peak is taken.
+    init();
+    logIn();
+    QVERIFY(m_window->keepALive());
+    cleanup();
+    m_peakBefore = peakResidentKilobytes();
+}
+
+void TestHostileAppliance::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_inspect->setRequestDeadline(testDeadline);
+    m_window->show();
+}
+
+void TestHostileAppliance::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_appliance->clearScripts();
+    m_appliance->clearRequestLog();
+}
+
+void TestHostileAppliance::cleanupTestCase()
+{
+    m_appliance.reset();
+    const long grown = peakResidentKilobytes() - m_peakBefore;
+    qInfo("peak resident memory: %ld kB before the cases, grown by %ld kB over them", m_peakBefore,
+          grown);
+#ifndef VELMORA_SANITIZED
+    QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
+#endif
+}
+
+void TestHostileAppliance::logIn()
+{
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    QVERIFY(m_window->login("ann", "secret"));
+    m_userid = m_inspect->userid();
+    m_inspect->setErrorMessage("");
+    m_appliance->clearRequestLog();
+}
+
+bool TestHostileAppliance::run(Exchange exchange)
+{
+    switch (exchange) {
+    case Exchange::keepAlive:
+        return m_window->keepALive();
+    case Exchange::login:
+        return m_window->login("ann", "secret");
+    case Exchange::logout:
+        return m_window->logout();
+    default:
+        return m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port);
+    }
+}
+
+void TestHostileAppliance::expectSessionIntact()
+{
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->isLoggedOut());
+    QVERIFY(m_inspect->tickerEnabled());
+    QCOMPARE(m_inspect->userid(), m_userid);
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+}
+
+void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
+{
+    QTest::addColumn<Exchange>("exchange");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("why");
+    const QString tooLarge =
+        QStringLiteral("The answer was cut off: its body is larger than 65536 bytes.");
+    const QString headTooLarge = QStringLiteral(
+        "The answer was cut off: the appliance sent more than 32768 bytes before the body.");
+    const struct
+    {
+        const char* name;
+        Fault fault;
+        QString why;
+    } faults[] = {
+        { "10 MiB body", Fault::hugeBody, tooLarge },
+        { "endless chunked body", Fault::endlessChunked, tooLarge },
+        { "gzip body", Fault::compressed,
+          QStringLiteral("The answer was refused: it came encoded (Content-Encoding: gzip), and "
+                         "only plain answers are read.") },
+        { "a byte a second", Fault::dripFed,
+          QStringLiteral("The request was cut off: no whole answer within 2 seconds.") },
+        { "endless headers", Fault::endlessHeaders, headTooLarge },
+        { "endless status line", Fault::longStatusLine, headTooLarge },
+    };
+    const struct
+    {
+        const char* name;
+        Exchange exchange;
+    } exchanges[] = { { "keep-alive", Exchange::keepAlive },
+                      { "login", Exchange::login },
+                      { "logout", Exchange::logout },
+                      { "probe", Exchange::probe } };
+    for (const auto& exchange : exchanges) {
+        for (const auto& fault : faults)
+            QTest::addRow("%s, %s", exchange.name, fault.name)
+                << exchange.exchange << fault.fault << fault.why;
+    }
+}
+
+void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer()
+{
+    QFETCH(Exchange, exchange);
+    QFETCH(Fault, fault);
+    QFETCH(QString, why);
+    logIn();
+    standin::FaultRule rule = faultOn(exchange, fault, 1s);
+    rule.size = std::size_t(1) << 30;
+    m_appliance->injectFault(rule);
+    const LogTail log(m_home.logFile());
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!run(exchange));
+    const qint64 took = timer.elapsed();
+
+    QVERIFY2(took < testDeadline.count() + 1500, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    QVERIFY(log.hasLine("error", why));
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(1));
+    QVERIFY2(!m_appliance->requestLog().front().acceptEncoding, "no compression is asked for");
+    if (exchange == Exchange::probe) {
+        QVERIFY(log.hasLine("error", "Not gettring any response"));
+        QCOMPARE(m_inspect->fixedIP(), "127.0.0.1");
+        return;
+    }
+    QCOMPARE(m_inspect->errorMessage(), networkMessage);
+    if (exchange == Exchange::logout) {
+        QVERIFY(!m_inspect->tickerEnabled());
+        QVERIFY(m_inspect->isLoggedIn());
+    } else {
+        expectSessionIntact();
+        QVERIFY2(m_window->keepALive(), "the next tick keeps the session alive");
+    }
+}
+
+void TestHostileAppliance::longStatusLineWithinTheLimitIsRead()
+{
+    // 28000 characters of reason phrase, under the head's limit: the client library matches the
+    // line with a regular expression that recurses once a character, which would overflow this
+    // thread's 8 MiB stack and end the program.
+    logIn();
+    standin::FaultRule rule = faultOn(Exchange::keepAlive, Fault::longStatusLine);
+    rule.size = 28000;
+    m_appliance->injectFault(rule);
+    QVERIFY(m_window->keepALive());
+    QCOMPARE(m_appliance->requestLog().front().treatment, "long-status-line");
+}
+
+void TestHostileAppliance::connectionAttemptIsCutOff()
+{
+    const UnansweredPort silent;
+    m_inspect->setEndpoint("127.0.0.1", silent.port(), true);
+    m_inspect->setSession("7", "ann", "99");
+    m_inspect->setFlags(true, false);
+    const LogTail log(m_home.logFile());
+
+    // At the deadline, though the connection was never made.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!m_window->keepALive());
+    QVERIFY2(timer.elapsed() < testDeadline.count() + 1000,
+             qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    QVERIFY(log.hasLine("error", "The request was cut off: no whole answer within 2 seconds."));
+
+    // And at once when the program ends, from another thread.
+    m_inspect->setRequestDeadline(60s);
+    auto pending = std::async(std::launch::async, [this] { return m_window->keepALive(); });
+    QVERIFY(pending.wait_for(500ms) == std::future_status::timeout);
+    timer.restart();
+    m_inspect->cancelRequests();
+    QVERIFY(pending.wait_for(1s) == std::future_status::ready);
+    QVERIFY(!pending.get());
+    QVERIFY(log.hasLine("error", "The request was cut off: the program is ending."));
+    QElapsedTimer again;
+    again.start();
+    QVERIFY(!m_window->keepALive());
+    QVERIFY(again.elapsed() < 500);
+    QVERIFY(log.hasLine("error", "No request sent: the program is ending."));
+}
+
+void TestHostileAppliance::refusalsAreShownAsShortPlainText()
+{
+    ModalBoxes boxes;
+    auto& ui = m_inspect->ui();
+    const std::string longRichText = richText + std::string(forgedLine) + std::string(5000, 'x');
+    const LogTail log(m_home.logFile());
+
+    // A refused login, from the form. A session-end text keeps the refusal's text as it is, with
+    // no JSON quoting, for the box and for its line in the log.
+    m_appliance->scriptAnswer(
+        scripted(Exchange::login, 200, refusalOf("kicked out " + longRichText)));
+    QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton, {},
+                      QPoint(8, ui.autoDetectIpAddress->height() / 2));
+    QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton, {},
+                      QPoint(8, ui.autoDetectPortAddress->height() / 2));
+    QTest::keyClicks(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    QTest::keyClicks(ui.lineEdit_portadress, QString::number(m_appliance->listeners().at(0).port));
+    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("ann"));
+    QTest::keyClicks(ui.lineEdit_password, QStringLiteral("secret"));
+    QTest::mouseClick(ui.login, Qt::LeftButton);
+    QTRY_COMPARE(boxes.shown.size(), 1);
+
+    // A refused logout, from the connected page.
+    logIn();
+    QTRY_COMPARE(ui.stackedWidget->currentIndex(), 2);
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, longRichText));
+    QTest::mouseClick(ui.logout, Qt::LeftButton);
+    QTRY_COMPARE(boxes.shown.size(), 2);
+
+    for (const ModalBoxes::Box& box : boxes.shown) {
+        QCOMPARE(box.title, QStringLiteral("Information"));
+        QCOMPARE(box.format, Qt::PlainText);
+        QVERIFY2(box.text.contains(QStringLiteral("<a href=")), qPrintable(box.text));
+        QCOMPARE(box.text.size(), velmora::shownMessageCharacters + 4);
+        QVERIFY(box.text.endsWith(QStringLiteral(" [\u2026]")));
+    }
+    for (const QString& line : log.lines())
+        QVERIFY2(!line.startsWith(QStringLiteral("[2026-01-01")), qPrintable(line));
+    QCOMPARE(log.count(QStringLiteral("onLoginFinished()] - kicked out <h1>Update required</h1>")),
+             1);
+}
+
+void TestHostileAppliance::hugeMessageDoesNotHoldTheWindow()
+{
+    ModalBoxes boxes;
+    QElapsedTimer timer;
+    timer.start();
+    velmora::showInformation(m_window.get(), std::string(8 * 1024 * 1024, 'w') + richText);
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text.size(), velmora::shownMessageCharacters + 4);
+}
+
+void TestHostileAppliance::forgedLinesStayOnTheirLine_data()
+{
+    QTest::addColumn<Exchange>("exchange");
+    QTest::addColumn<std::string>("body");
+    const std::string forged = forgedLine;
+    QTest::newRow("login refusal") << Exchange::login << refusalOf("no" + forged);
+    QTest::newRow("login body that is not JSON") << Exchange::login << "{" + forged;
+    QTest::newRow("keep-alive refusal") << Exchange::keepAlive << refusalOf("kicked" + forged);
+    QTest::newRow("logout refusal") << Exchange::logout << "no" + forged;
+    QTest::newRow("probe page") << Exchange::probe << "velmora" + forged;
+}
+
+void TestHostileAppliance::forgedLinesStayOnTheirLine()
+{
+    QFETCH(Exchange, exchange);
+    QFETCH(std::string, body);
+    logIn();
+    m_appliance->scriptAnswer(scripted(exchange, 200, body));
+    const LogTail log(m_home.logFile());
+    QByteArray console;
+    {
+        StdoutCapture capture;
+        run(exchange);
+        console = capture.text();
+    }
+
+    const QStringList lines = log.lines();
+    QVERIFY(!lines.isEmpty());
+    const QRegularExpression traceLine(QStringLiteral(
+        R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[logger\] \[\w+\] \[\S+:\d+ in .+\(\)\] - )"));
+    for (const QString& line : lines) {
+        QVERIFY2(traceLine.match(line).hasMatch(), qPrintable(line));
+        QVERIFY2(!line.startsWith(QStringLiteral("[2026-01-01")), qPrintable(line));
+        QVERIFY(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\x1b')));
+    }
+    // There, only not at the start of a line: escaped as \x0D\x0A, or as \r\n in a JSON text.
+    QVERIFY(log.contains(QStringLiteral("[2026-01-01 00:00:00.000] [logger] [info]")));
+    for (const QByteArray& line : console.split('\n')) {
+        QVERIFY2(!line.startsWith("[2026-01-01"), line.constData());
+        QVERIFY(!line.contains('\r') && !line.contains('\x1b') && !line.contains('\x07'));
+    }
+}
+
+void TestHostileAppliance::echoedPasswordReachesNeitherLogNorConsole()
+{
+    // Blanks, a plus sign, an ampersand and letters beyond ASCII: the request carries it
+    // percent-encoded, the echo repeats that, and the refusal's text comes back through the JSON
+    // parser.
+    const std::string password = "P4ss w\xc3\xb6rd+&x";
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    m_appliance->injectFault(faultOn(Exchange::login, Fault::echo));
+    const LogTail log(m_home.logFile());
+    QByteArray console;
+    {
+        StdoutCapture capture;
+        QVERIFY(!m_window->login("ann", password));
+        console = capture.text();
+    }
+    const std::string encoded = "P4ss%20w%C3%B6rd%2B%26x";
+    QVERIFY2(m_appliance->requestLog().front().target.find(encoded) != std::string::npos,
+             "the echo repeats the password as it was sent");
+    const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
+    for (const std::string& form : { password, encoded }) {
+        QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());
+    }
+    // Where the echo was, in the body's line and on the console.
+    const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
+    QCOMPARE(bodyLines.size(), 1);
+    QVERIFY2(bodyLines[0].contains(QStringLiteral("password=********&portal=1")),
+             qPrintable(bodyLines[0]));
+    QVERIFY(console.count("password=********&portal=1") >= 2);
+    // Nor is it shown: the refusal goes into the box.
+    QVERIFY(m_inspect->errorMessage().find(encoded) != std::string::npos);
+    QVERIFY(!velmora::shownMessage(m_inspect->errorMessage())
+                 .contains(QString::fromStdString(encoded)));
+}
+
+void TestHostileAppliance::logGrowthPerKeepAliveIsBounded()
+{
+    // What one keep-alive adds to the log, for the answers that write the most: each outside
+    // value is an excerpt of a few KiB, whatever the answer holds.
+    const std::string big(60000, 'k');
+    const struct
+    {
+        const char* name;
+        std::string keepAlive;
+        std::string reLogin; // the answer to the login that "Session Expired" brings
+    } answers[] = {
+        { "refusal of 60000 bytes with \"kicked\"", refusal("kicked " + big), {} },
+        { "60000 bytes of no JSON", "\"" + big, {} },
+        { "forged lines", refusalOf(std::string("kicked") + forgedLine), {} },
+        { "Session Expired, re-login refused with 60000 bytes", refusal("Session Expired"),
+          refusal(big) },
+        { "Session Expired, re-login answered with 60000 bytes of no JSON",
+          refusal("Session Expired"), "[" + big },
+    };
+    qint64 worst = 0;
+    std::string worstName;
+    for (const auto& answer : answers) {
+        logIn();
+        m_inspect->setLoginPassword("secret");
+        m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, answer.keepAlive));
+        if (!answer.reLogin.empty())
+            m_appliance->scriptAnswer(scripted(Exchange::login, 200, answer.reLogin));
+        const qint64 before = fileSize(m_home.logFile());
+        m_window->keepALive();
+        const qint64 grown = fileSize(m_home.logFile()) - before;
+        qInfo("log growth for one keep-alive, %s: %lld bytes", answer.name, grown);
+        if (grown > worst) {
+            worst = grown;
+            worstName = answer.name;
+        }
+    }
+    qInfo("worst log growth per keep-alive: %lld bytes (%s)", worst, worstName.c_str());
+    QVERIFY2(worst <= 8 * 1024, qPrintable(QString::number(worst)));
+}
+
+VELMORA_TEST_MAIN(TestHostileAppliance)
+#include "TestHostileAppliance.moc"

@@ -120,6 +120,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
 
 void VelmoraAuth::checkALive()
 {
+    keepAliveWorker->tickTaken();
     const int page = ui.stackedWidget->currentIndex();
     const auto hold = staleInput->hold();
     const bool alive = keepALive();

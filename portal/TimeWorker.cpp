@@ -5,6 +5,11 @@ TimeWorker::TimeWorker(QObject* parent)
 {
 }
 
+void TimeWorker::tickTaken()
+{
+    m_tickWaiting = false;
+}
+
 void TimeWorker::stop()
 {
     {
@@ -25,7 +30,7 @@ void TimeWorker::process()
             if (m_wake.wait_for(lock, interval, [this] { return m_stopped; }))
                 return;
         }
-        if (tick)
+        if (tick && !m_tickWaiting.exchange(true))
             emit sendDateTime();
     }
 }

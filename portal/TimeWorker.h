@@ -20,6 +20,11 @@ public:
     // and one late tick may still come up to 4 seconds after it is cleared.
     std::atomic<bool> enabled { false };
 
+    // Called by the receiver of a tick as it starts on it. Until then no further tick is sent:
+    // while a keep-alive waits for a slow appliance, one tick waits behind it and later ones are
+    // dropped, so no backlog runs once the appliance answers again.
+    void tickTaken();
+
     // Ends the loop at once, from any thread. For the end of the program only.
     void stop();
 
@@ -33,6 +38,7 @@ public slots:
 private:
     static constexpr std::chrono::seconds interval { 4 };
 
+    std::atomic<bool> m_tickWaiting { false };
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopped = false;

@@ -25,6 +25,7 @@ public:
 private slots:
     void ticksEveryFourSecondsOnlyWhileEnabled();
     void keepAliveRunsOnTheGuiThread();
+    void slowApplianceLeavesNoBacklogOfTicks();
     void windowTeardownStopsTheTickerAtOnce();
 
 private:
@@ -41,6 +42,7 @@ void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
     QElapsedTimer clock;
     std::vector<qint64> ticks;
     connect(worker, &TimeWorker::sendDateTime, this, [&] {
+        worker->tickTaken(); // as the window's slot does
         ticks.push_back(clock.elapsed());
         // Off a second after the third tick, while the pass that read the flag as on runs.
         if (ticks.size() == 3)
@@ -103,6 +105,38 @@ void TestKeepAliveTicker::keepAliveRunsOnTheGuiThread()
     };
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(longestStall >= 1800, 5000);
+}
+
+void TestKeepAliveTicker::slowApplianceLeavesNoBacklogOfTicks()
+{
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
+    QVERIFY(window.login("ann", "secret"));
+    const auto keepAlives = [&] {
+        int count = 0;
+        for (const auto& request : appliance->requestLog())
+            count += request.param("pageto") == "ka";
+        return count;
+    };
+
+    // Every answer takes 6 seconds: ticks come every 4, faster than they are served. Over some
+    // 40 seconds a queue of every tick would grow to three or four.
+    standin::FaultRule slow =
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(6));
+    slow.times = standin::Times::untilCleared();
+    appliance->injectFault(slow);
+    QTest::qWait(38000);
+    QVERIFY(keepAlives() >= 5);
+
+    // It answers at once again: the one tick that waited runs now, and at most one more comes
+    // within 2 seconds on the usual pace.
+    appliance->clearScripts();
+    const int before = keepAlives();
+    QTest::qWait(2000);
+    QVERIFY2(keepAlives() - before <= 2, qPrintable(QString::number(keepAlives() - before)));
+    QVERIFY(inspect.tickerEnabled());
 }
 
 void TestKeepAliveTicker::windowTeardownStopsTheTickerAtOnce()

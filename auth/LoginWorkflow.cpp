@@ -102,6 +102,7 @@ void VelmoraAuth::startLogin()
     connect(loginThread, &QThread::started, loginObject, [this, form, loginThread] {
         runLoginWorker(form);
         loginThread->quit();
+        workEnds();
     });
     traceInfo("Connect the thread's finished signal to delete it when done");
     connect(loginThread, &QThread::finished, loginThread, &QObject::deleteLater);
@@ -110,6 +111,7 @@ void VelmoraAuth::startLogin()
 
     std::erase_if(workerThreads, [](const QPointer<QThread>& thread) { return thread.isNull(); });
     workerThreads.emplace_back(loginThread);
+    workStarts();
     loginThread->start(QThread::InheritPriority);
 
     // The HTTP client and its TLS library load on the first request, a one-time cost of some

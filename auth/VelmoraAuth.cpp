@@ -14,6 +14,8 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -60,23 +62,55 @@ VelmoraAuth::~VelmoraAuth()
 
 void VelmoraAuth::stopBackgroundWork()
 {
+    // Requests under way end at once and no new one starts, so the login and check threads are
+    // left with nothing to wait for.
     requests.cancelAll();
+
+    // On their way out they still write the members and the ticker's flag (a login that got its
+    // answer saves it first): nothing they touch may go before they have ended. What cannot be
+    // cut (a route trace that hangs) is not waited out: the user asked the program to end, and
+    // the settings store and the log are on disk, so the system ends it within the time a
+    // session's end allows.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    bool ended = false;
+    {
+        std::unique_lock lock(workMutex);
+        ended = workEnded.wait_until(lock, deadline, [this] { return workUnderWay == 0; });
+    }
+    for (const QPointer<QThread>& worker : workerThreads) {
+        if (!ended)
+            break;
+        // Past its work only Qt's own end of the thread is left.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (worker && !worker->wait(QDeadlineTimer(std::max<qint64>(left.count(), 0))))
+            ended = false;
+    }
+    if (!ended) {
+        traceError("A login or session check is still under way; ending without it.");
+        std::_Exit(EXIT_SUCCESS);
+    }
+
     keepAliveWorker->stop();
     keepAliveThread->quit();
     keepAliveThread->wait();
     delete keepAliveThread; // its worker goes with it, through deleteLater at the thread's end
+    traceInfo("All background work has ended.");
+}
 
-    // A cut-off request ends its thread at once; only a connection attempt to an appliance that
-    // does not answer cannot be cut and may hold its thread for minutes. Rather than keep a
-    // program the user asked to end, or destroy a running thread, let the system end it: the
-    // settings store and the log are on disk already.
-    const QDeadlineTimer deadline(5000);
-    for (const QPointer<QThread>& worker : workerThreads) {
-        if (worker && !worker->wait(deadline)) {
-            traceError("A request to the appliance is still under way; ending without it.");
-            std::_Exit(EXIT_SUCCESS);
-        }
+void VelmoraAuth::workStarts()
+{
+    std::lock_guard lock(workMutex);
+    ++workUnderWay;
+}
+
+void VelmoraAuth::workEnds()
+{
+    {
+        std::lock_guard lock(workMutex);
+        --workUnderWay;
     }
+    workEnded.notify_all();
 }
 
 void VelmoraAuth::createTrayIcon()

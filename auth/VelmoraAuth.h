@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -116,6 +117,10 @@ private:
     void startKeepAliveTicker();
     void startSessionCheck();
     void stopBackgroundWork();
+    // Around the work of a login or session-check thread: started on the GUI thread before the
+    // thread starts, ended on the worker's thread as its last step.
+    void workStarts();
+    void workEnds();
 
     Endpoint appliance() const;
     std::optional<velmora::HttpReply> sendPortalRequest(const Endpoint& endpoint,
@@ -191,6 +196,11 @@ private:
     // Login and session-check threads still alive; touched on the GUI thread only.
     std::vector<QPointer<QThread>> workerThreads;
     std::unique_ptr<StaleInputFilter> staleInput;
+    // Their work not yet ended. The teardown waits for it under this lock, which
+    // ThreadSanitizer sees (it cannot see QThread::wait), before it destroys what they touch.
+    std::mutex workMutex;
+    std::condition_variable workEnded;
+    int workUnderWay = 0;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;

@@ -35,9 +35,11 @@ void VelmoraAuth::startSessionCheck()
         }
         emit keepAliveFinished();
         checkThread->quit();
+        workEnds();
     });
     connect(checkThread, &QThread::finished, context, &QObject::deleteLater);
     connect(checkThread, &QThread::finished, checkThread, &QObject::deleteLater);
     workerThreads.emplace_back(checkThread);
+    workStarts();
     checkThread->start(QThread::InheritPriority);
 }

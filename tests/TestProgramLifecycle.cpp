@@ -1,5 +1,8 @@
+#include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -8,15 +11,38 @@
 #include <csignal>
 #include <memory>
 #include <pwd.h>
+#include <ranges>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using standin::Exchange;
+using standin::Scheme;
+
 namespace {
+
+// The last line of a teardown that ended in order.
+const char endedLine[] = "All background work has ended.";
 
 QByteArray readLog(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// When the log's line holding the text was written (the last such line), to the millisecond.
+QDateTime loggedAt(const QByteArray& log, const QByteArray& text)
+{
+    for (const QByteArray& line : log.split('\n') | std::views::reverse) {
+        if (line.contains(text))
+            return QDateTime::fromString(QString::fromLatin1(line.mid(1, 23)),
+                                         QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    }
+    return {};
+}
+
+QByteArray lastLine(const QByteArray& log)
+{
+    return log.trimmed().split('\n').constLast();
 }
 
 } // namespace
@@ -44,11 +70,15 @@ private slots:
     void terminationRequestEndsLikeExit();
     void consoleLinesReachATerminalOnly();
     void anotherUsersRuntimeFolderCannotSwitchTheLockOff();
+    void terminationRequestEndsAKeepAliveThatWaits();
+    void exitDuringALoginsSaveEndsInOrder();
 
 private:
     // An empty runtime folder leaves the test's own; "-" unsets XDG_RUNTIME_DIR.
     QProcess* start(const char* program, const QString& runtimeFolder = {},
-                    const QStringList& arguments = {});
+                    const QStringList& arguments = {}, const QProcessEnvironment& extra = {});
+    // A session an earlier run stored, at the appliance on 127.0.0.1.
+    void storeSession(std::uint16_t port);
     // Started and past its constructor, so it holds the instance lock.
     bool waitUntilRunning(QProcess* process, int previousStarts);
     int startsInLog() const
@@ -63,6 +93,8 @@ private:
 void TestProgramLifecycle::init()
 {
     m_processes.clear();
+    // No stored session from an earlier case: each program starts on its login page.
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
 }
 
 void TestProgramLifecycle::cleanup()
@@ -77,10 +109,12 @@ void TestProgramLifecycle::cleanup()
 }
 
 QProcess* TestProgramLifecycle::start(const char* program, const QString& runtimeFolder,
-                                      const QStringList& arguments)
+                                      const QStringList& arguments,
+                                      const QProcessEnvironment& extra)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(extra);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (runtimeFolder == QLatin1String("-"))
         environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
@@ -236,6 +270,80 @@ void TestProgramLifecycle::anotherUsersRuntimeFolderCannotSwitchTheLockOff()
     QCOMPARE(second->exitCode(), 1);
     QVERIFY(second->readAllStandardError().contains("BOX|Error|"));
     QCOMPARE(first->state(), QProcess::Running);
+}
+
+void TestProgramLifecycle::storeSession(std::uint16_t port)
+{
+    QVERIFY(storeValue(u"keep_userid", "7"));
+    QVERIFY(storeValue(u"keep_username", "ann"));
+    QVERIFY(storeValue(u"keep_k1", "99"));
+    QVERIFY(storeValue(u"keep_fixedIP", "127.0.0.1"));
+    QVERIFY(storeValue(u"keep_fixedPort", std::to_string(port)));
+    QVERIFY(storeValue(u"keepAlive_isHttps", "1"));
+}
+
+void TestProgramLifecycle::terminationRequestEndsAKeepAliveThatWaits()
+{
+    // The stored session is confirmed at start; the next keep-alive, which the tick runs on the
+    // GUI thread, gets its answer a byte a second.
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    storeSession(appliance->listeners().at(0).port);
+    appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, R"({"status":"success"})"));
+    standin::FaultRule drip =
+        faultOn(Exchange::keepAlive, standin::Fault::dripFed, std::chrono::seconds(1));
+    drip.times = standin::Times::untilCleared();
+    appliance->injectFault(drip);
+
+    QProcess* program = start(VELMORA_AUTH_BINARY);
+    QVERIFY(program->waitForStarted(10000));
+    QVERIFY(appliance->waitUntil(
+        [](const std::vector<standin::LoggedRequest>& log) {
+            return log.size() >= 2 && log.back().treatment == "drip";
+        },
+        std::chrono::seconds(20)));
+    QTest::qWait(500); // well into the answer
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::kill(static_cast<pid_t>(program->processId()), SIGTERM), 0);
+    QVERIFY(program->waitForFinished(10000));
+    QVERIFY2(clock.elapsed() <= 2000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(program->exitCode() == 0, program->readAllStandardError().left(2500).constData());
+    const QByteArray log = readLog(m_home.logFile());
+    QVERIFY(loggedAt(log, "Received termination signal 15, quitting.").isValid());
+    QCOMPARE(lastLine(log).right(int(sizeof endedLine) - 1), QByteArray(endedLine));
+    QCOMPARE(storedValue(u"keep_userid"), "7");
+}
+
+void TestProgramLifecycle::exitDuringALoginsSaveEndsInOrder()
+{
+    // The stored session has expired at the appliance: the start-up check logs in again on its own
+    // thread, and Exit is pressed just as that login starts to save the new session.
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    storeSession(appliance->listeners().at(0).port);
+    appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal("Session Expired")));
+    appliance->scriptAnswer(
+        scripted(Exchange::login, 200,
+                 R"({"status":"success","data":{"userid":8,"username":"ann","k1":100}})"));
+
+    QProcessEnvironment exitAt;
+    exitAt.insert(QStringLiteral("VELMORA_HARNESS_EXIT_AT"),
+                  QStringLiteral("Start keep alive thread."));
+    QProcess* program = start(VELMORA_ENTRY_HARNESS, {}, {}, exitAt);
+    QVERIFY(program->waitForFinished(20000));
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QVERIFY2(program->exitCode() == 0, program->readAllStandardError().left(2500).constData());
+
+    const QByteArray log = readLog(m_home.logFile());
+    const QDateTime pressed = loggedAt(log, "Triggered exit button.");
+    QVERIFY(pressed.isValid());
+    QCOMPARE(lastLine(log).right(int(sizeof endedLine) - 1), QByteArray(endedLine));
+    const qint64 teardown = pressed.msecsTo(loggedAt(log, endedLine));
+    QVERIFY2(teardown <= 2000, qPrintable(QStringLiteral("%1 ms").arg(teardown)));
+    // The login was let finish its save: the whole new session is stored, not half of it.
+    QCOMPARE(storedValue(u"keep_userid"), "8");
+    QCOMPARE(storedValue(u"keep_k1"), "100");
 }
 
 VELMORA_TEST_MAIN(TestProgramLifecycle)

@@ -47,6 +47,7 @@ private slots:
     void closingDuringASlowCheckDoesNotWaitForIt();
     void loginStartedDuringTheCheckWins_data();
     void loginStartedDuringTheCheckWins();
+    void closingAtAnyStepOfACheckIsOrderly();
 
 private:
     // What a successful login of an earlier run left in the store.
@@ -225,6 +226,26 @@ void TestSessionCheck::loginStartedDuringTheCheckWins()
         logins += request.param("pageto") == "c";
     QCOMPARE(logins, 1); // the user's, and no re-login by the check
     QCOMPARE(m_appliance->sessions().size(), size_t(1)); // the stored one, or the user's
+}
+
+void TestSessionCheck::closingAtAnyStepOfACheckIsOrderly()
+{
+    // Closed while the check starts its thread, connects, waits for its answer or reports: the
+    // check thread ends before anything it touches goes (what ThreadSanitizer checks here).
+    storeSessionOfEarlierRun();
+    standin::FaultRule slow =
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(20));
+    slow.times = standin::Times::untilCleared();
+    m_appliance->injectFault(slow);
+    for (int round = 0; round < 20; ++round) {
+        QElapsedTimer timer;
+        {
+            VelmoraAuth window;
+            QTest::qWait(round % 10 * 5);
+            timer.start();
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
+    }
 }
 
 VELMORA_TEST_MAIN(TestSessionCheck)

@@ -7,12 +7,16 @@
 //   "WINDOW|visible=<0|1>|minimized=<0|1>|scale=<device pixels per pixel>", "fit" prints
 //   "CLIPPED|<object name>|<size needed>|<size given>" for every text of the pages that does not
 //   fit its widget, then "FIT|done". Each step is announced as "STEP|<name>".
+// - VELMORA_HARNESS_EXIT_AT: the tray menu's Exit is triggered as soon as the log gains a line
+//   holding this text, to end the program at a chosen step of a login.
 #include "app/Entry.h"
+#include "app/LogLocation.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -83,6 +87,14 @@ void reportWhatDoesNotFit(QMainWindow* window)
     std::cerr << "FIT|done" << std::endl;
 }
 
+void pressExit(QMainWindow* window)
+{
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == QLatin1String("Exit"))
+            action->trigger();
+    }
+}
+
 void runStep(const QString& step)
 {
     QMainWindow* window = mainWindow();
@@ -95,10 +107,7 @@ void runStep(const QString& step)
         if (auto* login = window->findChild<QAbstractButton*>(QStringLiteral("login")))
             login->click();
     } else if (step == QLatin1String("exit")) {
-        for (QAction* action : window->findChildren<QAction*>()) {
-            if (action->text() == QLatin1String("Exit"))
-                action->trigger();
-        }
+        pressExit(window);
     } else if (step == QLatin1String("report")) {
         std::cerr << "WINDOW|visible=" << window->isVisible()
                   << "|minimized=" << window->isMinimized()
@@ -132,9 +141,32 @@ void startHarness()
     timer->start(50);
 }
 
+void pressExitAtLogLine()
+{
+    const QByteArray text = qgetenv("VELMORA_HARNESS_EXIT_AT");
+    if (text.isEmpty())
+        return;
+    const QString log = QString::fromStdString(velmora::logFilePath());
+    const qint64 start = QFile(log).size();
+    auto* timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, [timer, text, log, start] {
+        QFile file(log);
+        QMainWindow* window = mainWindow();
+        if (!window || !file.open(QIODevice::ReadOnly) || !file.seek(start)
+            || !file.readAll().contains(text))
+            return;
+        timer->stop();
+        pressExit(window);
+    });
+    // Every millisecond: the step to catch may last only a few.
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->start(1);
+}
+
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(startHarness)
+Q_COREAPP_STARTUP_FUNCTION(pressExitAtLogLine)
 
 int main(int argc, char* argv[])
 {

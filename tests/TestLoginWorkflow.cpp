@@ -10,6 +10,9 @@
 #include <QStackedWidget>
 
 #include <random>
+// The oracle of the form checks. GCC 12 warns inside <regex> under AddressSanitizer, a false
+// positive in std::function.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 #include <thread>
 
@@ -722,7 +725,8 @@ void TestLoginWorkflow::checksAnswerAsTheRegularExpressionsDid()
     for (const auto& text : texts)
         compare(text);
 
-    const std::string alphabet = std::string("0123456789....  \t\n+-ax\xD9\xA0", 28) + '\0';
+    static constexpr char printable[] = "0123456789....  \t\n+-ax\xD9\xA0";
+    const std::string alphabet = std::string(printable, sizeof printable - 1) + '\0';
     std::mt19937 random(2026);
     for (int round = 0; round < 20000; ++round) {
         std::string text(random() % 20, ' ');

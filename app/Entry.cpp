@@ -3,6 +3,7 @@
 #include "app/Console.h"
 #include "app/ProcessSignals.h"
 #include "app/SingleInstance.h"
+#include "app/StartOptions.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QApplication>
@@ -50,7 +51,6 @@ void prepareDesktopScaling()
 
 int runVelmoraAuth(int argc, char* argv[])
 {
-    velmora::allocateHiddenConsole();
     velmora::ignoreBrokenPipes();
     prepareDesktopScaling();
     QApplication application(argc, argv);
@@ -61,6 +61,10 @@ int runVelmoraAuth(int argc, char* argv[])
     // window is hidden is the last window when it closes.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(windowIcon());
+    // --help and --version answer on the standard output the program was given, before the
+    // console takes it.
+    const velmora::StartOptions options = velmora::readStartOptions(application);
+    velmora::allocateHiddenConsole();
 
     velmora::SingleInstanceLock instanceLock(instanceName);
     if (instanceLock.acquire() == velmora::SingleInstanceLock::Result::AlreadyHeld) {
@@ -73,7 +77,7 @@ int runVelmoraAuth(int argc, char* argv[])
 
     VelmoraAuth window;
     shapeMainWindow(window);
-    window.show();
+    velmora::showWindow(window, options);
     return application.exec();
 }
 

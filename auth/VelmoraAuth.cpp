@@ -3,13 +3,13 @@
 #include "app/ProgramPath.h"
 #include "app/Trace.h"
 #include "auth/ScreenReaderNotices.h"
+#include "auth/TrayState.h"
 #include "discovery/RouteTracer.h"
 #include "portal/TimeWorker.h"
 #include "settings/ByteText.h"
 
 #include <QCloseEvent>
 #include <QDeadlineTimer>
-#include <QImageReader>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -46,6 +46,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
 
     createTrayIcon();
     connectTrayActions();
+    setUpDesktopPresence();
     startKeepAliveTicker();
     loadSessionValues();
     startSessionCheck();
@@ -121,12 +122,7 @@ void VelmoraAuth::createTrayIcon()
     try {
         traceInfo("Initailize system tray icon");
         traceInfo("Set the icon in system tray");
-        // Read as the PNG it is: an icon made from the file name asks every image plugin of the
-        // system whether it reads PNG, and so loads them all.
-        QImageReader trayImage(QStringLiteral(":/VelmoraAuth/assets/MicrosoftTeams-image.png"),
-                               "png");
-        trayImage.setAutoDetectImageFormat(false);
-        trayIcon->setIcon(QIcon(QPixmap::fromImage(trayImage.read())));
+        trayIcon->setIcon(velmora::trayImage(velmora::TrayState::NotConnected));
         traceInfo("Set tootip in system tray");
         trayIcon->setToolTip(QStringLiteral("Velmora Auth"));
         traceInfo("initailize menu in system tray");

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+class DesktopNotices;
 class QAction;
 class QCloseEvent;
 class QMenu;
@@ -67,6 +68,9 @@ public:
     // Without an endpoint of the user's own, the one an administrator preset for the machine.
     void applyAdministratorPreset();
 
+    // Whether the desktop shows tray icons now; without one, a hidden window could not come back.
+    bool hasSystemTray() const;
+
 signals:
     void loginFinished();
     void keepAliveFinished();
@@ -104,9 +108,11 @@ private:
     };
 
     void createTrayIcon();
-    // Whether the desktop shows tray icons now; without one, a hidden window could not come back.
-    bool hasSystemTray() const;
     void connectTrayActions();
+    // The tray's state image, the notices and the "Start with the desktop" action.
+    void setUpDesktopPresence();
+    // Shows in the tray what the window believes now; on the GUI thread.
+    void showTrayState();
     void connectFormActions();
     void logoutFromButton();
     void runLoginWorker(const LoginForm& form);
@@ -204,6 +210,11 @@ private:
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;
+    QAction* startWithDesktopAction = nullptr;
+    DesktopNotices* notices = nullptr;
+    // The start-up session check is running; GUI thread only.
+    bool sessionCheckUnderWay = false;
+    int shownTrayState = -1;
 
     friend class VelmoraAuthInspector; // the tests' window into the members above
 };

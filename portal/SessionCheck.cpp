@@ -39,6 +39,13 @@ void VelmoraAuth::startSessionCheck()
     });
     connect(checkThread, &QThread::finished, context, &QObject::deleteLater);
     connect(checkThread, &QThread::finished, checkThread, &QObject::deleteLater);
+    // The tray shows the check under way until its thread has ended.
+    connect(checkThread, &QThread::finished, this, [this] {
+        sessionCheckUnderWay = false;
+        showTrayState();
+    });
+    sessionCheckUnderWay = true;
+    showTrayState();
     workerThreads.emplace_back(checkThread);
     workStarts();
     checkThread->start(QThread::InheritPriority);

@@ -29,6 +29,8 @@ test_packages=(
     x11-utils
     # A system tray host for the tests on a real X display.
     trayer
+    # A notification service for the notices' tests and pictures.
+    dunst
     # The package's install test builds a clean system root.
     mmdebstrap
     # The screen reader's view: the accessibility bus, its Python client, a session bus.

@@ -171,12 +171,15 @@ void TestLoginWorkflow::typedAddressAndPortReachTheConnectedPage()
 {
     typeEndpoint(0);
     typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    QCOMPARE(m_inspect->trayImage(), "not-connected");
 
     click(ui().login);
     QCOMPARE(ui().stackedWidget->currentIndex(), 1); // loading, at once
     QVERIFY(!ui().stackedWidget->isEnabled());
+    QCOMPARE(m_inspect->trayImage(), "busy");
 
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QCOMPARE(m_inspect->trayImage(), "connected");
     QTRY_VERIFY(ui().stackedWidget->isEnabled());
     QVERIFY(m_boxes->shown.isEmpty());
     QVERIFY(m_inspect->isLoggedIn());
@@ -458,6 +461,7 @@ void TestLoginWorkflow::logoutReturnsToTheLoginPage()
              QStringList({ "page 1, logout disabled, 0 logout requests",
                            "page 0, logout disabled, 1 logout requests" }));
     QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(m_inspect->trayImage(), "not-connected");
     QVERIFY(ui().logout->isEnabled());
     QVERIFY(m_inspect->isLoggedOut());
     QVERIFY(!m_inspect->tickerEnabled());

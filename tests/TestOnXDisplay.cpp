@@ -1,7 +1,11 @@
+#include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -67,17 +71,47 @@ private:
     QString m_name;
 };
 
+// The top-level windows of a process that the X server shows (mapped and viewable), as a window
+// manager or a screen sees them: asked of the server, not of the program.
+int viewableWindowsOf(const XDisplay& display, qint64 pid)
+{
+    const auto ask = [&](const QString& tool, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(display.environment());
+        process.start(tool, arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) "));
+    int viewable = 0;
+    const QString children =
+        ask(QStringLiteral("xwininfo"), { QStringLiteral("-root"), QStringLiteral("-children") });
+    for (const QString& line : children.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = windowId.match(line);
+        if (!match.hasMatch())
+            continue;
+        const QString id = match.captured(1);
+        if (!ask(QStringLiteral("xprop"),
+                 { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_PID") })
+                 .contains(QStringLiteral("= %1").arg(pid)))
+            continue;
+        viewable += ask(QStringLiteral("xwininfo"), { QStringLiteral("-id"), id })
+                        .contains(QLatin1String("Map State: IsViewable"));
+    }
+    return viewable;
+}
+
 // The program's real entry (the harness) on `display`, working through `steps`; what it printed
 // on standard error, once `done` holds for it or the program has ended.
 class Run
 {
 public:
-    Run(const XDisplay& display, const QString& steps)
+    Run(const XDisplay& display, const QString& steps, const QStringList& arguments = {})
     {
         QProcessEnvironment environment = display.environment();
         environment.insert(QStringLiteral("VELMORA_HARNESS_STEPS"), steps);
         m_process.setProcessEnvironment(environment);
-        m_process.start(QStringLiteral(VELMORA_ENTRY_HARNESS), QStringList());
+        m_process.start(QStringLiteral(VELMORA_ENTRY_HARNESS), arguments);
     }
     ~Run()
     {
@@ -127,6 +161,8 @@ private slots:
     void onlyExitOrASignalEndsTheProgram();
     void noTextIsClippedAtAnyScale_data();
     void noTextIsClippedAtAnyScale();
+    void hiddenStartRevivesTheStoredSessionInTheTray_data();
+    void hiddenStartRevivesTheStoredSessionInTheTray();
 
 private:
     IsolatedHome& m_home;
@@ -212,6 +248,50 @@ void TestOnXDisplay::noTextIsClippedAtAnyScale()
     QVERIFY2(run.said().contains("FIT|done"), run.said().constData());
     QVERIFY2(!run.said().contains("CLIPPED|"), run.said().constData());
     QVERIFY2(run.said().contains(scale), run.said().constData());
+}
+
+void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray_data()
+{
+    QTest::addColumn<bool>("withTray");
+    QTest::addColumn<bool>("hidden");
+    QTest::addColumn<int>("viewable");
+    QTest::newRow("started hidden, in the tray") << true << true << 0;
+    QTest::newRow("started as usual") << true << false << 1;
+    // Nothing could bring a hidden window back: it shows once the tray has had its moment.
+    QTest::newRow("started hidden without a tray") << false << true << 1;
+}
+
+void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
+{
+    QFETCH(bool, withTray);
+    QFETCH(bool, hidden);
+    QFETCH(int, viewable);
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    const auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
+    {
+        // What a login of an earlier day left in the store.
+        VelmoraAuth earlier;
+        VelmoraAuthInspector(earlier).setEndpoint("127.0.0.1", appliance->listeners().at(0).port,
+                                                  true);
+        QVERIFY(earlier.login("ann", "secret"));
+    }
+    appliance->clearRequestLog();
+    XDisplay display(96, withTray);
+    QVERIFY(display.isUp());
+
+    Run run(display, QString(),
+            hidden ? QStringList { QStringLiteral("--start-hidden") } : QStringList());
+
+    QVERIFY2(run.waitFor("TRAY|connected"), run.said().constData());
+    QCOMPARE(appliance->requestLog().at(0).param("pageto"), "ka");
+    // The window's mapping comes after the revival at the latest with the tray's moment.
+    if (!withTray)
+        QTest::qWait(6000);
+    QTRY_COMPARE_WITH_TIMEOUT(viewableWindowsOf(display, run.process().processId()), viewable,
+                              10000);
+    // And it stays so.
+    QTest::qWait(1000);
+    QCOMPARE(viewableWindowsOf(display, run.process().processId()), viewable);
 }
 
 VELMORA_TEST_MAIN(TestOnXDisplay)

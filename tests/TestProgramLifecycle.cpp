@@ -72,6 +72,8 @@ private slots:
     void anotherUsersRuntimeFolderCannotSwitchTheLockOff();
     void terminationRequestEndsAKeepAliveThatWaits();
     void exitDuringALoginsSaveEndsInOrder();
+    void commandLineOptionsAnswerWithoutAWindow_data();
+    void commandLineOptionsAnswerWithoutAWindow();
 
 private:
     // An empty runtime folder leaves the test's own; "-" unsets XDG_RUNTIME_DIR.
@@ -148,7 +150,8 @@ void TestProgramLifecycle::secondCopyIsRefusedWhileTheFirstRuns()
     QVERIFY(waitUntilRunning(first, startsInLog()));
     const int startsBefore = startsInLog();
 
-    QProcess* second = start(VELMORA_ENTRY_HARNESS);
+    // Started hidden, as the desktop does at login, it is refused all the same.
+    QProcess* second = start(VELMORA_ENTRY_HARNESS, {}, { QStringLiteral("--start-hidden") });
     QVERIFY(second->waitForFinished(20000));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 1);
@@ -344,6 +347,36 @@ void TestProgramLifecycle::exitDuringALoginsSaveEndsInOrder()
     // The login was let finish its save: the whole new session is stored, not half of it.
     QCOMPARE(storedValue(u"keep_userid"), "8");
     QCOMPARE(storedValue(u"keep_k1"), "100");
+}
+
+void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("--help lists the options")
+        << "--help" << 0 << QByteArray("--start-hidden  Start in the system tray");
+    QTest::newRow("--version") << "--version" << 0 << QByteArray("VelmoraAuth 1.0.0");
+    QTest::newRow("an unknown option")
+        << "--start-hiden" << 2 << QByteArray("Unknown option 'start-hiden'.");
+}
+
+void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow()
+{
+    QFETCH(QString, option);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+    // A running copy holds the lock: the answer comes before the single-instance check.
+    QProcess* first = start(VELMORA_AUTH_BINARY);
+    QVERIFY(waitUntilRunning(first, startsInLog()));
+    const int startsBefore = startsInLog();
+
+    QProcess* asked = start(VELMORA_AUTH_BINARY, {}, { option });
+    QVERIFY(asked->waitForFinished(20000));
+    QCOMPARE(asked->exitCode(), exitCode);
+    const QByteArray output = asked->readAllStandardOutput() + asked->readAllStandardError();
+    QVERIFY2(output.contains(said), output.constData());
+    QCOMPARE(startsInLog(), startsBefore);
 }
 
 VELMORA_TEST_MAIN(TestProgramLifecycle)

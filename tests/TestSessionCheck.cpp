@@ -94,9 +94,11 @@ void TestSessionCheck::storedSessionIsRevivedWithoutALogin()
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
     FinishCounter finished(window);
+    QCOMPARE(inspect.trayImage(), "busy"); // while the answer is held back
     QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
 
     QTRY_COMPARE(inspect.ui().stackedWidget->currentIndex(), 2);
+    QTRY_COMPARE(inspect.trayImage(), "connected");
     QVERIFY(inspect.isLoggedIn());
     QVERIFY(!inspect.isLoggedOut());
     QVERIFY(inspect.tickerEnabled());
@@ -135,6 +137,7 @@ void TestSessionCheck::failedCheckLeavesTheLoginPage()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
     QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
 
+    QTRY_COMPARE(inspect.trayImage(), "not-connected");
     QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
     QVERIFY(!inspect.isLoggedIn());
     QVERIFY(!inspect.tickerEnabled());

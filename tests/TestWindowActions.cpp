@@ -3,6 +3,10 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDesktopServices>
+#include <QFile>
+#include <QMenu>
+#include <QProcess>
+#include <QSettings>
 #include <QUrl>
 
 // Catches what the window asks the desktop to open, so no browser starts.
@@ -32,6 +36,8 @@ private slots:
     void autoDetectBoxesShowAndHideTheirFieldsIndependently();
     void howToUseShowsItsTextWithoutATraceLine();
     void termsOpenTheTermsPageInTheBrowser();
+    void startWithTheDesktopWritesAValidEntryAndRemovesIt();
+    void startWithTheDesktopShowsTheEntryAsItIsAtEachOpening();
 
 private:
     IsolatedHome& m_home;
@@ -85,6 +91,73 @@ void TestWindowActions::termsOpenTheTermsPageInTheBrowser()
     QCOMPARE(catcher.opened.size(), 1);
     QCOMPARE(catcher.opened[0].path(), "/terms-and-conditions");
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
+{
+    const QString entry =
+        m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
+    QFile::remove(entry);
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QAction* action = inspect.startWithDesktopAction();
+    QCOMPARE(action->text(), QStringLiteral("Start with the desktop"));
+    QVERIFY(action->isCheckable());
+    QVERIFY(!action->isChecked());
+    // In the tray menu, just above Exit.
+    const QList<QAction*> menu = inspect.trayMenu()->actions();
+    QCOMPARE(menu.indexOf(action) + 1, menu.indexOf(inspect.exitAction()));
+
+    action->trigger();
+    QVERIFY(action->isChecked());
+    QVERIFY(QFile::exists(entry));
+    QProcess validate;
+    validate.start(QStringLiteral("desktop-file-validate"), { entry });
+    QVERIFY(validate.waitForFinished(20000));
+    const QByteArray complaints = validate.readAll();
+    QVERIFY2(validate.exitCode() == 0 && complaints.isEmpty(), complaints.constData());
+    QSettings read(entry, QSettings::IniFormat);
+    // This program, started hidden in the tray.
+    QCOMPARE(read.value(QStringLiteral("Desktop Entry/Exec")).toString(),
+             QCoreApplication::applicationFilePath() + QStringLiteral(" --start-hidden"));
+
+    action->trigger();
+    QVERIFY(!action->isChecked());
+    QVERIFY(!QFile::exists(entry));
+}
+
+void TestWindowActions::startWithTheDesktopShowsTheEntryAsItIsAtEachOpening()
+{
+    const QString entry =
+        m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    QAction* action = inspect.startWithDesktopAction();
+    action->trigger();
+    QVERIFY(action->isChecked());
+    const QByteArray written = [&] {
+        QFile file(entry);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+
+    QVERIFY(QFile::remove(entry)); // by hand, behind the program's back
+    emit inspect.trayMenu()->aboutToShow();
+    QVERIFY(!action->isChecked());
+
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(written);
+    file.close();
+    emit inspect.trayMenu()->aboutToShow();
+    QVERIFY(action->isChecked());
+
+    // Switched off the way a desktop's settings do it, the file kept.
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("Hidden=true\n");
+    file.close();
+    emit inspect.trayMenu()->aboutToShow();
+    QVERIFY(!action->isChecked());
+    QFile::remove(entry);
 }
 
 VELMORA_TEST_MAIN(TestWindowActions)

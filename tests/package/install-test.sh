@@ -11,7 +11,8 @@
 #   enough.
 # - In the loopback-only network namespace, a user of that system starts the Exec line of the
 #   installed desktop entry from a folder of their home, on Xvfb. The desktop probe plays the tray
-#   and the window manager: the tray image and the window icon must show the program's pictures.
+#   and the window manager: the tray image (connected, once the stored session is revived) and the
+#   window icon must show the program's pictures.
 #   The user's store holds a session, so the program's first request, the session check, goes to
 #   the stand-in appliance on 127.0.0.1 through the installed HTTP module.
 # - apt-get remove must then take away every file the package brought and leave the user's own.
@@ -52,7 +53,7 @@ if [ "${phase:-}" = run ]; then
     appliance=$!
     mkdir -m 700 "$work/runtime"
     XDG_RUNTIME_DIR=$work/runtime "$build/tests/package/velmora-desktop-probe" --title "Velmora Auth" \
-        --tray-image assets/MicrosoftTeams-image.png --window-icon assets/icon.ico \
+        --tray-image assets/tray/connected-22.png --window-icon assets/icon.ico \
         --timeout 30 --save-pictures "$work" >"$work/probe.log" &
     probe=$!
     for _ in $(seq 100); do grep -q "tray ready" "$work/probe.log" && break; sleep 0.1; done

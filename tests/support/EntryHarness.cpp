@@ -9,8 +9,10 @@
 //   fit its widget, then "FIT|done". Each step is announced as "STEP|<name>".
 // - VELMORA_HARNESS_EXIT_AT: the tray menu's Exit is triggered as soon as the log gains a line
 //   holding this text, to end the program at a chosen step of a login.
+// - Whenever the tray icon's state image changes, "TRAY|<connected|busy|not-connected|other>".
 #include "app/Entry.h"
 #include "app/LogLocation.h"
+#include "support/VelmoraAuthInspector.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -124,7 +126,15 @@ void startHarness()
         std::make_shared<QStringList>(QString::fromLocal8Bit(qgetenv("VELMORA_HARNESS_STEPS"))
                                           .split(QLatin1Char(','), Qt::SkipEmptyParts));
     auto sinceStep = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [steps, sinceStep] {
+    auto trayState = std::make_shared<QString>();
+    QObject::connect(timer, &QTimer::timeout, [steps, sinceStep, trayState] {
+        if (auto* window = qobject_cast<VelmoraAuth*>(mainWindow())) {
+            const QString state = VelmoraAuthInspector(*window).trayImage();
+            if (state != *trayState) {
+                *trayState = state;
+                std::cerr << "TRAY|" << state.toStdString() << std::endl;
+            }
+        }
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             std::cerr << "BOX|" << box->windowTitle().toStdString() << '|'
                       << box->text().toStdString() << std::endl;

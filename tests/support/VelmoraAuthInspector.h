@@ -3,6 +3,8 @@
 #include "auth/VelmoraAuth.h"
 #include "portal/TimeWorker.h"
 
+#include <QImage>
+#include <QSystemTrayIcon>
 #include <QThread>
 
 #include <chrono>
@@ -21,6 +23,23 @@ public:
     Ui::VelmoraAuthClass& ui() { return m_window.ui; }
     QSystemTrayIcon* trayIcon() { return m_window.trayIcon.get(); }
     QAction* exitAction() { return m_window.exitAction; }
+    QAction* startWithDesktopAction() { return m_window.startWithDesktopAction; }
+    QMenu* trayMenu() { return m_window.trayMenu; }
+    DesktopNotices* notices() { return m_window.notices; }
+
+    // The state image the tray icon shows at 22 pixels: "connected", "busy" or "not-connected",
+    // compared pixel by pixel with the image files; "other" for anything else.
+    QString trayImage()
+    {
+        const QImage shown = m_window.trayIcon->icon().pixmap(22, 22).toImage().convertToFormat(
+            QImage::Format_ARGB32);
+        for (const char* name : { "connected", "busy", "not-connected" }) {
+            const QImage image(QStringLiteral(":/VelmoraAuth/assets/tray/%1-22.png").arg(name));
+            if (!image.isNull() && image.convertToFormat(QImage::Format_ARGB32) == shown)
+                return QLatin1String(name);
+        }
+        return QStringLiteral("other");
+    }
 
     template<typename Function> auto withState(Function&& function)
     {

@@ -1,0 +1,80 @@
+#include "app/StartOptions.h"
+
+#include "app/StartWithDesktop.h"
+#include "app/Trace.h"
+#include "auth/VelmoraAuth.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace velmora {
+
+namespace {
+
+// How long a hidden start waits for a tray to appear before it shows the window.
+constexpr int trayWaitMilliseconds = 5000;
+constexpr int trayPollMilliseconds = 250;
+
+} // namespace
+
+StartOptions readStartOptions(const QCoreApplication& application)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Signs you in to the captive portal of a Velmora firewall appliance and "
+                       "keeps the session alive."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption startHidden(
+        QLatin1String(startHiddenOption),
+        QStringLiteral("Start in the system tray without showing the window (the window shows "
+                       "when there is no tray)."));
+    parser.addOption(startHidden);
+    if (!parser.parse(application.arguments())) {
+        std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        std::exit(2);
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    return { parser.isSet(startHidden) };
+}
+
+void showWindow(VelmoraAuth& window, const StartOptions& options)
+{
+    if (!options.startHidden) {
+        window.show();
+        return;
+    }
+    QPointer<VelmoraAuth> shown(&window);
+    auto waited = std::make_shared<QElapsedTimer>();
+    waited->start();
+    auto* poll = new QTimer(&window);
+    const auto decide = [shown, waited, poll] {
+        if (!shown)
+            return;
+        if (shown->hasSystemTray()) {
+            traceInfo("Start hidden in the system tray");
+        } else if (waited->elapsed() >= trayWaitMilliseconds) {
+            traceInfo("No system tray to start hidden in: show the window");
+            shown->show();
+        } else {
+            return;
+        }
+        poll->deleteLater();
+    };
+    QObject::connect(poll, &QTimer::timeout, &window, decide);
+    poll->start(trayPollMilliseconds);
+    decide();
+}
+
+} // namespace velmora

@@ -113,6 +113,9 @@ private:
     void setUpDesktopPresence();
     // Shows in the tray what the window believes now; on the GUI thread.
     void showTrayState();
+    // Hands an event of the session to the notices, on the GUI thread, unless a login started
+    // after `logins`.
+    void notice(std::uint64_t logins, std::function<void(DesktopNotices&)> event);
     void connectFormActions();
     void logoutFromButton();
     void runLoginWorker(const LoginForm& form);

@@ -2,6 +2,7 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -39,8 +40,10 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 traceInfo("Try to login when login failed.");
             setErrorMessage(velmora::networkFailureMessage, logins);
             traceError(velmora::networkFailureMessage);
+            notice(logins, [](DesktopNotices& notices) { notices.keepAliveUnanswered(); });
             return false;
         }
+        notice(logins, [](DesktopNotices& notices) { notices.applianceAnswered(); });
         if (reply->status != 200) {
             std::cout << "Error" << reply->status << std::endl;
             setErrorMessage(velmora::connectionErrorMessage, logins);
@@ -83,6 +86,13 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
             std::lock_guard lock(stateMutex);
             message = errorMessage;
         }
+        const auto noticeEnd = [this, logins, relogin = answer.errors == "Session Expired",
+                                reason = QString::fromStdString(answer.errors),
+                                loginMessage = QString::fromStdString(message)] {
+            notice(logins, [=](DesktopNotices& notices) {
+                relogin ? notices.reloginFailed(loginMessage) : notices.sessionEnded(reason);
+            });
+        };
         if (velmora::containsSessionEndText(message)) {
             {
                 std::lock_guard lock(stateMutex);
@@ -94,6 +104,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 errorMessage = answer.errorsJson;
             }
             returnToLoginPage(logins);
+            noticeEnd();
             return false;
         }
         if (message.find("kicked") == std::string::npos) {
@@ -107,6 +118,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 keepAliveWorker->enabled = false;
             }
             returnToLoginPage(logins);
+            noticeEnd();
             return false;
         }
         // "kicked" without a session-end text: left as it is until the next tick.

@@ -2,6 +2,7 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -64,6 +65,7 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
             traceError(velmora::networkFailureMessage);
             return false;
         }
+        notice(logins, [](DesktopNotices& notices) { notices.applianceAnswered(); });
         std::cout << "++++++++" << reply->status << std::endl;
         traceInfo("Response code of Login API:" + std::to_string(reply->status));
         if (reply->status != 200) {

@@ -157,9 +157,18 @@ private slots:
     void noNoticeWhileTheWindowShows();
     void clickingANoticeShowsTheWindow();
     void withoutAServiceTheTrayBalloonSpeaks();
+    void appliancesEndOfTheSessionIsNoticedOnceWithItsReason();
+    void threeUnansweredKeepAlivesAreNoticedOnceAndSoIsTheAnswer();
+    void expiredSessionRenewedSilentlyIsNotNoticed();
+    void failedReloginIsNoticedOnce();
 
 private:
+    void logIn();
+    // Every summary the service received.
+    static QStringList summaries(NotificationDaemon& daemon);
+
     IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
     std::unique_ptr<VelmoraAuth> m_window;
     std::unique_ptr<VelmoraAuthInspector> m_inspect;
 };
@@ -183,6 +192,25 @@ void TestDesktopNotices::cleanup()
 {
     m_inspect.reset();
     m_window.reset();
+    m_appliance.reset();
+}
+
+// Logged in from the hidden window, as when it sits in the tray.
+void TestDesktopNotices::logIn()
+{
+    m_appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    QVERIFY(m_window->login("ann", "secret"));
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_inspect->trayImage(), "connected");
+}
+
+QStringList TestDesktopNotices::summaries(NotificationDaemon& daemon)
+{
+    QStringList said;
+    for (const Notice& notice : daemon.received())
+        said << notice.summary;
+    return said;
 }
 
 void TestDesktopNotices::noticeReachesTheServiceOnceAsPlainText()
@@ -252,6 +280,84 @@ void TestDesktopNotices::withoutAServiceTheTrayBalloonSpeaks()
     QVERIFY(log.hasLine("info", "Show notice in the system tray: Balloon title"));
     QTest::mouseClick(balloon, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
     QTRY_VERIFY(m_window->isVisible());
+}
+
+void TestDesktopNotices::appliancesEndOfTheSessionIsNoticedOnceWithItsReason()
+{
+    NotificationDaemon daemon(m_home.path());
+    logIn();
+    m_appliance->kickOut("ann");
+
+    QVERIFY(!m_window->keepALive());
+    QVERIFY(!m_window->keepALive()); // logged out: the late tick sends nothing, and says nothing
+
+    QTRY_COMPARE(daemon.received().size(), 1);
+    QCOMPARE(daemon.received()[0].summary, QStringLiteral("Logged out by the appliance"));
+    QCOMPARE(
+        daemon.received()[0].body,
+        QStringLiteral(
+            "The appliance ended your session: You have been kicked out by the administrator"));
+    QCOMPARE(m_inspect->trayImage(), "not-connected");
+}
+
+void TestDesktopNotices::threeUnansweredKeepAlivesAreNoticedOnceAndSoIsTheAnswer()
+{
+    NotificationDaemon daemon(m_home.path());
+    logIn();
+    for (int unanswered = 1; unanswered <= 4; ++unanswered) {
+        m_appliance->injectFault(faultOn(standin::Exchange::keepAlive,
+                                         standin::Fault::resetMidAnswer,
+                                         std::chrono::milliseconds(0)));
+        QVERIFY(!m_window->keepALive());
+        QCoreApplication::processEvents();
+        // Still believed connected until the third silence.
+        QCOMPARE(m_inspect->trayImage(), unanswered < 3 ? "connected" : "not-connected");
+        if (unanswered == 2)
+            QCOMPARE(daemon.received().size(), 0);
+    }
+    QTRY_COMPARE(summaries(daemon), QStringList { QStringLiteral("Appliance not answering") });
+
+    QVERIFY(m_window->keepALive());
+    QVERIFY(m_window->keepALive());
+
+    QTRY_COMPARE(summaries(daemon).size(), 2);
+    QCOMPARE(summaries(daemon)[1], QStringLiteral("Appliance answering again"));
+    QCOMPARE(m_inspect->trayImage(), "connected");
+    QTest::qWait(300);
+    QCOMPARE(summaries(daemon).size(), 2);
+}
+
+void TestDesktopNotices::expiredSessionRenewedSilentlyIsNotNoticed()
+{
+    NotificationDaemon daemon(m_home.path());
+    logIn();
+    m_appliance->expireSessions();
+
+    QVERIFY(m_window->keepALive());
+    // A notice of the test's own after it: the service gets notices in order.
+    m_inspect->notices()->notify(QStringLiteral("Marker"), QStringLiteral("-"));
+
+    QTRY_COMPARE(summaries(daemon), QStringList { QStringLiteral("Marker") });
+    QCOMPARE(m_inspect->trayImage(), "connected");
+}
+
+void TestDesktopNotices::failedReloginIsNoticedOnce()
+{
+    NotificationDaemon daemon(m_home.path());
+    logIn();
+    m_appliance->expireSessions();
+    m_appliance->injectFault(faultOn(standin::Exchange::login, standin::Fault::resetMidAnswer,
+                                     std::chrono::milliseconds(0)));
+
+    QVERIFY(!m_window->keepALive());
+    m_inspect->notices()->notify(QStringLiteral("Marker"), QStringLiteral("-"));
+
+    QTRY_COMPARE(summaries(daemon).size(), 2);
+    QCOMPARE(summaries(daemon)[0], QStringLiteral("Could not log in again"));
+    QCOMPARE(daemon.received()[0].body,
+             QStringLiteral("Your session expired and logging in again failed: Kindly check your "
+                            "network. We are not able to connect with Velmora Appliance."));
+    QCOMPARE(summaries(daemon)[1], QStringLiteral("Marker"));
 }
 
 VELMORA_TEST_MAIN(TestDesktopNotices)

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j "$(nproc)" --target velmora-screenshot-tour velmora-tray-tour
+cmake --build build -j "$(nproc)" --target velmora-screenshot-tour
 
 tour() {
     # Global, not local: the trap runs after the function has returned.
@@ -40,10 +40,12 @@ trayTour() {
     xvfb= tray=
     trap 'kill $tray "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
     exec 3>"$work/display"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
     xvfb=$!
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
     export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+    # A 96-dpi desktop: the tray's images at their own pixels.
+    xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	96"
     mkdir -p "$work/home" build/screenshots/tray
     mkdir -m 700 "$work/runtime"
     export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_STATE_HOME="$work/home/state" \
@@ -54,7 +56,7 @@ trayTour() {
     dbus-run-session --config-file=tests/desktop/session-bus.conf -- bash -c '
         dunst >/dev/null 2>&1 & daemon=$!
         for _ in $(seq 50); do dunstctl is-paused >/dev/null 2>&1 && break; sleep 0.1; done
-        build/tests/velmora-tray-tour build/screenshots/tray; status=$?
+        build/tests/velmora-screenshot-tour build/screenshots/tray tray; status=$?
         kill $daemon; exit $status'
 }
 export -f tour trayTour

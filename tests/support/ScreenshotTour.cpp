@@ -1,6 +1,10 @@
 // Walks the real window through its pages on a real X display and saves what the display shows
 // of each: the login form, the form filled in, the loading page, the connected page, the help
 // page and the "How to use" box. Run by scripts/screenshots.sh under Xvfb.
+//   velmora-screenshot-tour FOLDER [tray]
+// With "tray", the window stays hidden, as it does in the tray, and the pictures are of the tray
+// icon in each of its states and of a notice: the display needs a tray host and the session bus
+// a notification service (the script starts trayer and dunst).
 #include "app/Entry.h"
 #include "app/ProcessSignals.h"
 #include "support/PortalTestSupport.h"
@@ -10,6 +14,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
@@ -49,6 +54,73 @@ void clickBox(QCheckBox* box)
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
 }
 
+bool saveArea(const QRect& area, const QString& name, int zoom)
+{
+    QTest::qWait(500); // let the tray and the service paint
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
+                                                                      area.width(), area.height());
+    const QString path = outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
+    const bool saved = !shot.isNull()
+        && shot.scaled(shot.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+               .save(path);
+    std::cout << (saved ? "saved " : "FAILED ") << path.toStdString() << std::endl;
+    return saved;
+}
+
+// The tray icon and a little of the panel around it, four times as large, once the tray has
+// docked and painted it (until then the icon's place is the screen's corner).
+bool saveTray(QSystemTrayIcon* tray, const QString& name)
+{
+    const auto painted = [&] {
+        const QRect icon = tray->geometry();
+        const QImage shot = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, icon.x(), icon.y(), icon.width(), icon.height())
+                                .toImage();
+        return !shot.isNull()
+            && shot.pixel(shot.width() / 2, shot.height() / 2) != shot.pixel(0, 0);
+    };
+    return waitFor(painted) && saveArea(tray->geometry().adjusted(-12, -6, 12, 6), name, 4);
+}
+
+int trayTour()
+{
+    auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
+    VelmoraAuth window;
+    shapeMainWindow(window);
+    VelmoraAuthInspector inspect(window);
+    QSystemTrayIcon* tray = inspect.trayIcon();
+    if (!waitFor([&] { return tray->geometry().isValid(); })) {
+        std::cout << "FAILED: no tray icon docked" << std::endl;
+        return 1;
+    }
+    bool ok = saveTray(tray, QStringLiteral("tray-1-not-connected"));
+
+    // A login from the form, its answer held back so the tray shows it under way.
+    auto& ui = inspect.ui();
+    ui.autoDetectIpAddress->setChecked(false);
+    ui.autoDetectPortAddress->setChecked(false);
+    ui.lineEdit_username->setText(QStringLiteral("ann"));
+    ui.lineEdit_password->setText(QStringLiteral("secret"));
+    ui.lineEdit_ipAdress->setText(QStringLiteral("127.0.0.1"));
+    ui.lineEdit_portadress->setText(QString::number(appliance->listeners().at(0).port));
+    appliance->injectFault(faultOn(standin::Exchange::login, standin::Fault::slowAnswer,
+                                   std::chrono::milliseconds(3000)));
+    ui.login->click();
+    ok = waitFor([&] { return inspect.trayImage() == QLatin1String("busy"); }) && ok;
+    ok = saveTray(tray, QStringLiteral("tray-2-login-under-way")) && ok;
+    ok = waitFor([&] { return inspect.trayImage() == QLatin1String("connected"); }) && ok;
+    ok = saveTray(tray, QStringLiteral("tray-3-connected")) && ok;
+
+    // The appliance ends the session while the window is hidden: the next keep-alive hears it.
+    appliance->kickOut("ann");
+    window.keepALive();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    ok = saveArea(QRect(screen.right() - 480, 0, 480, 160), QStringLiteral("notice-logged-out"), 1)
+        && ok;
+    ok = saveTray(tray, QStringLiteral("tray-4-logged-out")) && ok;
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -58,6 +130,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     outputFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(outputFolder);
+    if (argc > 2 && QLatin1String(argv[2]) == QLatin1String("tray"))
+        return trayTour();
 
     auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
     VelmoraAuth window;

@@ -28,14 +28,16 @@ public:
     DesktopNotices* notices() { return m_window.notices; }
 
     // The state image the tray icon shows at 22 pixels: "connected", "busy" or "not-connected",
-    // compared pixel by pixel with the image files; "other" for anything else.
+    // compared pixel by pixel with the image files; "other" for anything else. Compared
+    // premultiplied, as a pixmap on X holds its pixels.
     QString trayImage()
     {
         const QImage shown = m_window.trayIcon->icon().pixmap(22, 22).toImage().convertToFormat(
-            QImage::Format_ARGB32);
+            QImage::Format_ARGB32_Premultiplied);
         for (const char* name : { "connected", "busy", "not-connected" }) {
             const QImage image(QStringLiteral(":/VelmoraAuth/assets/tray/%1-22.png").arg(name));
-            if (!image.isNull() && image.convertToFormat(QImage::Format_ARGB32) == shown)
+            if (!image.isNull()
+                && image.convertToFormat(QImage::Format_ARGB32_Premultiplied) == shown)
                 return QLatin1String(name);
         }
         return QStringLiteral("other");

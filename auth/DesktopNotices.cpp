@@ -10,10 +10,16 @@ namespace {
 
 constexpr int balloonMilliseconds = 10000;
 
-// An appliance's reason on one line, cut at a word where it is long.
+// An appliance's reason on one line, without control or direction marks, cut at a word where it
+// is long.
 QString shortReason(QString reason)
 {
-    reason = reason.simplified();
+    QString kept;
+    for (const QChar c : reason.simplified()) {
+        if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
+            kept += c;
+    }
+    reason = kept;
     if (reason.size() <= DesktopNotices::reasonCharacters)
         return reason;
     reason.truncate(DesktopNotices::reasonCharacters);

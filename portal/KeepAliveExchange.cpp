@@ -2,6 +2,7 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
@@ -87,8 +88,8 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
             message = errorMessage;
         }
         const auto noticeEnd = [this, logins, relogin = answer.errors == "Session Expired",
-                                reason = QString::fromStdString(answer.errors),
-                                loginMessage = QString::fromStdString(message)] {
+                                reason = velmora::shownMessage(answer.errors),
+                                loginMessage = velmora::shownMessage(message)] {
             notice(logins, [=](DesktopNotices& notices) {
                 relogin ? notices.reloginFailed(loginMessage) : notices.sessionEnded(reason);
             });

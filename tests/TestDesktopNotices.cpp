@@ -157,6 +157,7 @@ private slots:
     void noNoticeWhileTheWindowShows();
     void clickingANoticeShowsTheWindow();
     void withoutAServiceTheTrayBalloonSpeaks();
+    void appliancesEndOfTheSessionIsNoticedOnceWithItsReason_data();
     void appliancesEndOfTheSessionIsNoticedOnceWithItsReason();
     void threeUnansweredKeepAlivesAreNoticedOnceAndSoIsTheAnswer();
     void expiredSessionRenewedSilentlyIsNotNoticed();
@@ -200,7 +201,9 @@ void TestDesktopNotices::logIn()
 {
     m_appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
     m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    QVERIFY(m_window->login("ann", "secret"));
+    const LogTail log(m_home.logFile());
+    const bool in = m_window->login("ann", "secret");
+    QVERIFY2(in, qPrintable(log.lines().join(QLatin1Char('\n'))));
     QVERIFY(!m_window->isVisible());
     QCOMPARE(m_inspect->trayImage(), "connected");
 }
@@ -282,21 +285,38 @@ void TestDesktopNotices::withoutAServiceTheTrayBalloonSpeaks()
     QTRY_VERIFY(m_window->isVisible());
 }
 
+void TestDesktopNotices::appliancesEndOfTheSessionIsNoticedOnceWithItsReason_data()
+{
+    QTest::addColumn<QString>("reason"); // JSON text of the answer's "errors"; empty: kicked out
+    QTest::addColumn<QString>("said");
+    QTest::newRow("kicked out") << QString() << "You have been kicked out by the administrator";
+    // Shown as text on one line: no markup, line break or direction mark of the appliance's.
+    QTest::newRow("markup, a line break and a direction mark")
+        << "Daily Logout\\n<b>now</b> \\u202e& bye"
+        << "Daily Logout &lt;b&gt;now&lt;/b&gt; &amp; bye";
+    QTest::newRow("a long reason, cut at a word")
+        << "Daily Logout " + QStringLiteral("words ").repeated(40)
+        << "Daily Logout " + QStringLiteral("words ").repeated(16) + "words…";
+}
+
 void TestDesktopNotices::appliancesEndOfTheSessionIsNoticedOnceWithItsReason()
 {
+    QFETCH(QString, reason);
+    QFETCH(QString, said);
     NotificationDaemon daemon(m_home.path());
     logIn();
-    m_appliance->kickOut("ann");
+    if (reason.isEmpty())
+        m_appliance->kickOut("ann");
+    else
+        m_appliance->scriptAnswer(
+            scripted(standin::Exchange::keepAlive, 200, refusal(reason.toStdString())));
 
     QVERIFY(!m_window->keepALive());
     QVERIFY(!m_window->keepALive()); // logged out: the late tick sends nothing, and says nothing
 
     QTRY_COMPARE(daemon.received().size(), 1);
     QCOMPARE(daemon.received()[0].summary, QStringLiteral("Logged out by the appliance"));
-    QCOMPARE(
-        daemon.received()[0].body,
-        QStringLiteral(
-            "The appliance ended your session: You have been kicked out by the administrator"));
+    QCOMPARE(daemon.received()[0].body, "The appliance ended your session: " + said);
     QCOMPARE(m_inspect->trayImage(), "not-connected");
 }
 

@@ -180,5 +180,8 @@ Q_COREAPP_STARTUP_FUNCTION(pressExitAtLogLine)
 
 int main(int argc, char* argv[])
 {
+    // Started by hand as well as by the tests: whatever starts it, a login's search must never
+    // run the real route tracer.
+    qputenv("PATH", QByteArray(VELMORA_FAKE_TOOLS) + ':' + qgetenv("PATH"));
     return runVelmoraAuth(argc, argv);
 }

@@ -11,8 +11,9 @@
 #   enough.
 # - In the loopback-only network namespace, a user of that system starts the Exec line of the
 #   installed desktop entry from a folder of their home, on Xvfb. The desktop probe plays the tray
-#   and the window manager: the tray image (connected, once the stored session is revived) and the
-#   window icon must show the program's pictures.
+#   and the window manager: the tray image and the window icon must show the program's pictures
+#   (the tray's is "not connected" once the check is over: the stand-in does not know the stored
+#   session, and the program has no password to log in again with).
 #   The user's store holds a session, so the program's first request, the session check, goes to
 #   the stand-in appliance on 127.0.0.1 through the installed HTTP module.
 # - apt-get remove must then take away every file the package brought and leave the user's own.
@@ -53,7 +54,7 @@ if [ "${phase:-}" = run ]; then
     appliance=$!
     mkdir -m 700 "$work/runtime"
     XDG_RUNTIME_DIR=$work/runtime "$build/tests/package/velmora-desktop-probe" --title "Velmora Auth" \
-        --tray-image assets/tray/connected-22.png --window-icon assets/icon.ico \
+        --tray-image assets/tray/not-connected-22.png --window-icon assets/icon.ico \
         --timeout 30 --save-pictures "$work" >"$work/probe.log" &
     probe=$!
     for _ in $(seq 100); do grep -q "tray ready" "$work/probe.log" && break; sleep 0.1; done

@@ -31,6 +31,7 @@ private slots:
     void outageKeepsOrLosesSessions_data();
     void outageKeepsOrLosesSessions();
     void stoppingCutsPendingAnswersAtOnce();
+    void hostileAnswersAreWhatTheyClaim();
 
 private:
     standin::ListenAddress https() const { return m_appliance->listeners().at(0); }
@@ -218,6 +219,39 @@ void TestApplianceFaults::stoppingCutsPendingAnswersAtOnce()
     QVERIFY2(timer.elapsed() < 1500, QByteArray::number(timer.elapsed()));
     QVERIFY(!pending.get());
     QVERIFY(idle.wait_for(2s) == std::future_status::ready);
+}
+
+void TestApplianceFaults::hostileAnswersAreWhatTheyClaim()
+{
+    // Compressed: a client that decompresses (httplib's default) reads the usual page.
+    m_appliance->injectFault({ .fault = Fault::compressed });
+    const auto packed = clientFor(http())->Get("/isvelmora.php");
+    QVERIFY(packed);
+    QCOMPARE(packed->get_header_value("Content-Encoding"), std::string("gzip"));
+    QCOMPARE(packed->body, std::string("velmora"));
+
+    // Echo: the target as it came on the wire, as the whole body of a plain-text answer.
+    m_appliance->injectFault({ .fault = Fault::echo });
+    QCOMPARE(bodyOf(rawExchange(http(), rawGet("/isvelmora.php?a=%41"))),
+             std::string("/isvelmora.php?a=%41"));
+    m_appliance->injectFault({ .fault = Fault::echo });
+    const auto refused =
+        nlohmann::json::parse(bodyOf(rawExchange(http(), rawGet(loginTarget("ann", "pa%20ss")))));
+    QCOMPARE(refused.at("errors").get<std::string>(), loginTarget("ann", "pa%20ss"));
+
+    // Dripped: whole, a byte per interval.
+    m_appliance->injectFault({ .fault = Fault::dripFed, .delay = 100ms });
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(bodyOf(rawExchange(http(), rawGet("/isvelmora.php"))), std::string("velmora"));
+    QVERIFY(timer.elapsed() >= 650);
+
+    // A long reason phrase, then the usual answer.
+    m_appliance->injectFault({ .fault = Fault::longStatusLine, .size = 100 });
+    const RawExchange longLine = rawExchange(http(), rawGet("/isvelmora.php"));
+    QVERIFY(longLine.received.starts_with("HTTP/1.1 200 " + std::string(100, 'a') + "\r\n"));
+    QCOMPARE(bodyOf(longLine), std::string("velmora"));
+    QCOMPARE(m_appliance->requestLog().back().treatment, std::string("long-status-line"));
 }
 
 QTEST_GUILESS_MAIN(TestApplianceFaults)

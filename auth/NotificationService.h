@@ -32,6 +32,11 @@ private slots:
     void onNotificationClosed(quint32 id, quint32 reason);
 
 private:
+    // Whether the session bus is there; it is connected at the first notice rather than at the
+    // window's start, and our handlers of the service's signals with it.
+    bool connectBus() const;
+
+    mutable bool m_listening = false;
     // Numbers of our notices the service still shows: the bus carries every program's.
     QSet<quint32> m_shown;
     // A click can overtake the answer that tells the notice's number.

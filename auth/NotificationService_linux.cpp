@@ -36,19 +36,30 @@ bool readsMarkup(QDBusConnection& bus)
 NotificationService::NotificationService(QObject* parent)
     : QObject(parent)
 {
+}
+
+bool NotificationService::connectBus() const
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
-        return;
-    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                SLOT(onActionInvoked(quint32, QString)));
-    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
-                SLOT(onNotificationClosed(quint32, quint32)));
+        return false;
+    if (!m_listening) {
+        auto* self = const_cast<NotificationService*>(this);
+        bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), self,
+                    SLOT(onActionInvoked(quint32, QString)));
+        bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), self,
+                    SLOT(onNotificationClosed(quint32, quint32)));
+        m_listening = true;
+    }
+    return true;
 }
 
 bool NotificationService::isAvailable() const
 {
+    if (!connectBus())
+        return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
+    if (!bus.interface())
         return false;
     return bus.interface()->isServiceRegistered(service).value()
         || bus.interface()->activatableServiceNames().value().contains(service);
@@ -57,7 +68,7 @@ bool NotificationService::isAvailable() const
 void NotificationService::send(const QString& title, const QString& text, quint32 replaces)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!connectBus()) {
         emit failed(bus.lastError().message());
         return;
     }

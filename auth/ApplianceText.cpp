@@ -2,7 +2,9 @@
 
 #include "app/OutsideText.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QStyle>
 
 namespace velmora {
 
@@ -27,6 +29,15 @@ void showInformation(QWidget* parent, const std::string& message)
     box.setTextFormat(Qt::PlainText);
     box.setText(shownMessage(message));
     box.exec();
+}
+
+void prepareInformationBox()
+{
+    QStyle* style = QApplication::style();
+    const int iconSize = style->pixelMetric(QStyle::PM_MessageBoxIconSize);
+    style->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(iconSize, iconSize);
+    const int buttonIconSize = style->pixelMetric(QStyle::PM_ButtonIconSize);
+    style->standardIcon(QStyle::SP_DialogOkButton).pixmap(buttonIconSize, buttonIconSize);
 }
 
 } // namespace velmora

@@ -21,4 +21,8 @@ QString shownMessage(const std::string& message);
 // as rich text: no link, image or styled heading can come from an answer.
 void showInformation(QWidget* parent, const std::string& message);
 
+// Looks up what the first "Information" box of a run would look up as it shows: its icon and its
+// button's, through the icon theme. Qt keeps both, so the box comes up that much sooner.
+void prepareInformationBox();
+
 } // namespace velmora

@@ -3,6 +3,7 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
+#include "portal/HttpRequests.h"
 #include "portal/PortalRequests.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -114,10 +115,20 @@ void VelmoraAuth::startLogin()
     workStarts();
     loginThread->start(QThread::InheritPriority);
 
-    // The HTTP client and its TLS library load on the first request, a one-time cost of some
-    // milliseconds: the GUI thread, idle while the login thread validates, stores the
-    // credentials and traces the route, takes it now, so the first probe finds them ready.
-    QTimer::singleShot(0, this, [] { velmora::httpClientApi(); });
+    // Unless typing the credentials started it, the HTTP client loads while the login thread
+    // validates, stores the credentials and traces the route.
+    velmora::loadHttpClientAhead();
+    // A search that traces the route ends in the "Information" box unless it finds the
+    // appliance, and the box's first showing looks its icons up in the icon theme (several
+    // milliseconds where the theme has no cache): the GUI thread, idle meanwhile, does it now. A
+    // login to a known appliance is not made to share the processor with it.
+    bool tracesTheRoute = false;
+    {
+        std::lock_guard lock(stateMutex);
+        tracesTheRoute = form.autoDetectIp && (fixedIP.empty() || !form.autoDetectPort);
+    }
+    if (tracesTheRoute)
+        QTimer::singleShot(0, this, [] { velmora::prepareInformationBox(); });
 }
 
 void VelmoraAuth::runLoginWorker(const LoginForm& form)

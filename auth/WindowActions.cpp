@@ -4,6 +4,7 @@
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
 #include "auth/Browser.h"
+#include "portal/HttpRequests.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -70,6 +71,11 @@ void VelmoraAuth::connectFormActions()
                 ui.login->click();
         });
     }
+    // Someone typing a user name or password is about to log in: the HTTP client loads
+    // meanwhile, off the GUI thread. A start that is only shown, or sits in the tray, maps no TLS
+    // library.
+    for (QLineEdit* field : { ui.lineEdit_username, ui.lineEdit_password })
+        connect(field, &QLineEdit::textEdited, this, [] { velmora::loadHttpClientAhead(); });
     // Emitted on the login thread: queued to the GUI thread, after everything the worker wrote.
     connect(this, &VelmoraAuth::loginFinished, this, &VelmoraAuth::onLoginFinished);
     connect(this, &VelmoraAuth::keepAliveFinished, this, [] {});

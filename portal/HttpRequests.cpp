@@ -5,6 +5,8 @@
 #include "portal/LargeStack.h"
 #include "portal/RequestSocket.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -274,6 +276,12 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
         }
     }
     return std::nullopt;
+}
+
+void loadHttpClientAhead()
+{
+    static std::once_flag started;
+    std::call_once(started, [] { QThreadPool::globalInstance()->start([] { httpClientApi(); }); });
 }
 
 } // namespace velmora

@@ -65,4 +65,9 @@ private:
     std::shared_ptr<Watch> m_watch;
 };
 
+// Starts loading the HTTP client on a thread of Qt's pool, unless it is loaded or loading already:
+// the first request then finds it ready instead of waiting some milliseconds for it and its TLS
+// library.
+void loadHttpClientAhead();
+
 } // namespace velmora

@@ -5,7 +5,7 @@
 #include "portal/LargeStack.h"
 #include "portal/RequestSocket.h"
 
-#include <QThreadPool>
+#include <QThread>
 
 #include <algorithm>
 #include <condition_variable>
@@ -280,8 +280,14 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
 
 void loadHttpClientAhead()
 {
+    // A thread of its own that ends with the load: one of Qt's pool would linger for half a
+    // minute and then end at a time of its choosing.
     static std::once_flag started;
-    std::call_once(started, [] { QThreadPool::globalInstance()->start([] { httpClientApi(); }); });
+    std::call_once(started, [] {
+        QThread* loader = QThread::create([] { httpClientApi(); });
+        QObject::connect(loader, &QThread::finished, loader, &QObject::deleteLater);
+        loader->start();
+    });
 }
 
 } // namespace velmora

@@ -65,7 +65,7 @@ private:
     std::shared_ptr<Watch> m_watch;
 };
 
-// Starts loading the HTTP client on a thread of Qt's pool, unless it is loaded or loading already:
+// Starts loading the HTTP client on a thread of its own, unless it is loaded or loading already:
 // the first request then finds it ready instead of waiting some milliseconds for it and its TLS
 // library.
 void loadHttpClientAhead();

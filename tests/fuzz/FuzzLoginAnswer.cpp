@@ -30,6 +30,29 @@ std::size_t depthOf(const json& value)
     return deepest;
 }
 
+// A name the client may keep and send back every 4 seconds: a string of at most 256 bytes with no
+// C0 or C1 control character and no DEL. Judged on the name as JSON writes it in ASCII, where
+// each of them is an escape of its own.
+bool isKeepableName(const json& name)
+{
+    if (!name.is_string() || name.get_ref<const std::string&>().size() > 256)
+        return false;
+    const std::string ascii = name.dump(-1, ' ', true);
+    for (const char* control : { "\\b", "\\f", "\\n", "\\r", "\\t", "\\u000", "\\u001",
+                                 "\\u007f", "\\u008", "\\u009" }) {
+        for (std::size_t at = ascii.find(control); at != std::string::npos;
+             at = ascii.find(control, at + 1)) {
+            // Not the second half of an escaped backslash ("\\\\t" is a backslash and a t).
+            std::size_t backslashes = 0;
+            while (at > backslashes && ascii[at - 1 - backslashes] == '\\')
+                ++backslashes;
+            if (backslashes % 2 == 0)
+                return false;
+        }
+    }
+    return true;
+}
+
 bool isSuccess(const json& status)
 {
     return status.is_string() && status.get_ref<const std::string&>() == "success";
@@ -105,7 +128,8 @@ void checkAnswer(const std::string& body)
     const json* data = success && document.contains("data") ? &document.at("data") : nullptr;
     const bool usable = data && data->is_object() && data->contains("userid")
         && data->at("userid").is_number() && data->contains("username")
-        && data->at("username").is_string() && data->contains("k1") && data->at("k1").is_number();
+        && isKeepableName(data->at("username")) && data->contains("k1")
+        && data->at("k1").is_number();
     FUZZ_CHECK((answer.kind == Kind::Accepted) == usable, body);
 
     const bool refused = hasStatus && document.at("status").is_string() && !success

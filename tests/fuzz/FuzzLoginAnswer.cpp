@@ -38,8 +38,8 @@ bool isKeepableName(const json& name)
     if (!name.is_string() || name.get_ref<const std::string&>().size() > 256)
         return false;
     const std::string ascii = name.dump(-1, ' ', true);
-    for (const char* control : { "\\b", "\\f", "\\n", "\\r", "\\t", "\\u000", "\\u001",
-                                 "\\u007f", "\\u008", "\\u009" }) {
+    for (const char* control :
+         { "\\b", "\\f", "\\n", "\\r", "\\t", "\\u000", "\\u001", "\\u007f", "\\u008", "\\u009" }) {
         for (std::size_t at = ascii.find(control); at != std::string::npos;
              at = ascii.find(control, at + 1)) {
             // Not the second half of an escaped backslash ("\\\\t" is a backslash and a t).

@@ -3,6 +3,7 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
+#include "auth/IdentityQuestion.h"
 #include "portal/HttpRequests.h"
 #include "portal/PortalRequests.h"
 #include "settings/ByteText.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -160,6 +162,11 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
     else
         traceError("Validataion is not successfull");
     const std::int32_t port = portNumber(portText);
+    // Only a login that will send the password asks about an appliance's changed identity.
+    IdentityQuestion question;
+    question.mayAsk = valid;
+    loginQuestion = &question;
+    const auto forgetQuestion = qScopeGuard([] { loginQuestion = nullptr; });
 
     // Written whatever the validation says, so the form comes back as it was left.
     traceInfo("Check the rember me is checked or not");
@@ -204,10 +211,12 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
             std::cout << "login not success" << std::endl;
             traceInfo("Login not success");
         }
-    } else if (valid) {
+    } else if (valid && !question.refused) {
         setErrorMessage(velmora::networkFailureMessage);
         traceError(velmora::networkFailureMessage);
     }
+    if (question.refused)
+        setErrorMessage(velmora::identityRefusedMessage(question.refusedEndpoint));
 
     traceInfo("Emit a signal to indicate that the login process is finished");
     emit loginFinished();

@@ -49,6 +49,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     setUpDesktopPresence();
     startKeepAliveTicker();
     loadSessionValues();
+    loadTrustedIdentities();
     startSessionCheck();
     applyAdministratorPreset();
     restoreRememberedCredentials();
@@ -63,8 +64,9 @@ VelmoraAuth::~VelmoraAuth()
 
 void VelmoraAuth::stopBackgroundWork()
 {
-    // Requests under way end at once and no new one starts, so the login and check threads are
-    // left with nothing to wait for.
+    // Requests under way end at once and no new one starts, and a question about an appliance's
+    // identity is answered No, so the login and check threads are left with nothing to wait for.
+    closeQuestions();
     requests.cancelAll();
 
     // On their way out they still write the members and the ticker's flag (a login that got its

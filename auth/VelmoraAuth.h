@@ -4,6 +4,7 @@
 #include "portal/HttpRequests.h"
 #include "settings/keepAliveData.h"
 #include "settings/RegistryStore.h"
+#include "settings/TrustedIdentities.h"
 #include "ui_VelmoraAuth.h"
 
 #include <QMainWindow>
@@ -23,6 +24,7 @@
 class DesktopNotices;
 class QAction;
 class QCloseEvent;
+class QShowEvent;
 class QMenu;
 class QSystemTrayIcon;
 class QThread;
@@ -86,6 +88,8 @@ private slots:
 protected:
     // Closing only hides the window; the program ends through the tray menu's Exit.
     void closeEvent(QCloseEvent* event) override;
+    // Tells what happened while the window was hidden (a changed appliance identity).
+    void showEvent(QShowEvent* event) override;
 
 private:
     // The form as it was when Login was pressed.
@@ -132,8 +136,44 @@ private:
     void workEnds();
 
     Endpoint appliance() const;
+    // With the identity check: shownIdentity gets the identity the appliance's handshake showed.
     std::optional<velmora::HttpReply> sendPortalRequest(const Endpoint& endpoint,
-                                                        const std::string& path);
+                                                        const std::string& path,
+                                                        std::string* shownIdentity = nullptr);
+
+    // Trust on first use of each appliance endpoint over HTTPS. Every request to an endpoint with
+    // a trusted identity is checked in its TLS handshake and not sent to any other; a login from
+    // the window asks the user, once, whether to trust the new one, anything else tells them.
+    struct IdentityQuestion
+    {
+        bool mayAsk = false; // the form is valid: a login will follow
+        bool asked = false;
+        bool refused = false; // the user said No: the login ends
+        std::string refusedEndpoint;
+    };
+    // The question of the login that runs on this thread; none on any other thread.
+    static thread_local IdentityQuestion* loginQuestion;
+    std::optional<velmora::HttpReply> checkedGet(const Endpoint& endpoint, const std::string& path,
+                                                 const std::string& userAgent,
+                                                 std::string* shownIdentity = nullptr);
+    // After a mismatch: whether the new identity is trusted now (the user said Yes).
+    bool trustChangedIdentity(const Endpoint& endpoint, const std::string& remembered,
+                              const std::string& shown);
+    // Plain HTTP to an address that showed an identity over HTTPS: only with the user's word.
+    bool mayUsePlainHttp(const std::string& address, std::int32_t port);
+    bool loginStoppedByUser() const;
+    // After a login over HTTPS, the identity it went through, unless one is trusted already.
+    void rememberIdentity(const Endpoint& endpoint, const std::string& identity);
+    void loadTrustedIdentities();
+    void storeTrustedIdentities();
+    // On a login thread: shows the question on the GUI thread and waits for the answer, or for
+    // the end of the program, which answers No.
+    bool askOnGuiThread(const std::string& endpoint, const std::string& remembered,
+                        const std::string& shown);
+    void closeQuestions();
+    // Tells the user once of an identity change that nobody was asked about.
+    void noteIdentityChange(const Endpoint& endpoint, const std::string& shown);
+    void tellIdentityChange();
     void setErrorMessage(const std::string& message);
 
     // The user's own login wins over an exchange begun before it (the start-up session check):
@@ -176,6 +216,10 @@ private:
     std::uint64_t userLogins = 0;
     // What traceroute() runs; replaced by the tests, which must never trace the real route.
     std::string gatewayTraceCommand;
+    velmora::TrustedIdentities trustedIdentities;
+    // The last identity change told to the user, and the notice not yet shown.
+    std::string identityChangeTold;
+    std::string identityNotice;
 
     TimeWorker* keepAliveWorker = nullptr;
     QThread* keepAliveThread = nullptr;
@@ -210,6 +254,10 @@ private:
     std::mutex workMutex;
     std::condition_variable workEnded;
     int workUnderWay = 0;
+    // Identity questions waiting for the user; closed at the end, which answers them No.
+    std::mutex questionMutex;
+    std::condition_variable questionAnswered;
+    bool questionsClosed = false;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;

@@ -34,6 +34,9 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             }
             if (found)
                 return true;
+            // The user did not trust a changed identity: the login ends, with no other candidate.
+            if (loginStoppedByUser())
+                return false;
         } else if (!autoDetectIp) {
             if (!autoDetectPort) {
                 traceInfo("Hit the isVelmora with ip " + address + " and port "
@@ -45,6 +48,8 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             for (const std::int32_t candidate : defaultPorts) {
                 if (isVelmora(address, candidate))
                     return true;
+                if (loginStoppedByUser())
+                    return false;
             }
             return false;
         }
@@ -56,6 +61,8 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             for (const std::string& gateway : gateways) {
                 if (isVelmora(gateway, port))
                     return true;
+                if (loginStoppedByUser())
+                    return false;
             }
             return false;
         }
@@ -65,6 +72,8 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             for (const std::int32_t candidate : defaultPorts) {
                 if (isVelmora(gateway, candidate))
                     return true;
+                if (loginStoppedByUser())
+                    return false;
             }
         }
         return false;

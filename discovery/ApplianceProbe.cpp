@@ -23,7 +23,7 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
                   + url);
 
         // No User-Agent of the program's own: the probe goes out with the client's default.
-        const auto reply = requests.get(address, port, https, "/isvelmora.php");
+        const auto reply = checkedGet(Endpoint { address, port, https }, "/isvelmora.php", {});
         if (!reply) {
             traceError("Not gettring any response");
             return false;
@@ -41,6 +41,8 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
         std::cout << "Conditon------------------:" << marker << std::endl;
         traceInfo("Response body while isvelmora.php: " + shownBody);
         if (!marker)
+            return false;
+        if (!https && !mayUsePlainHttp(address, port))
             return false;
 
         std::cout << "velmora....................isVelmora......set" << std::endl;

@@ -191,7 +191,8 @@ void HttpRequests::headRead(void* opaque)
 }
 
 std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t port, bool https,
-                                           const std::string& path, const std::string& userAgent)
+                                           const std::string& path, const std::string& userAgent,
+                                           IdentityCheck* identity)
 {
     // A number beyond the range would be cut to 16 bits further down (65616 to 80).
     if (port < 1 || port > 65535) {
@@ -228,8 +229,11 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
 
     HttpResult result;
     try {
-        const HttpClientSpec spec { host,         port,     https,      userAgent,
-                                    maxBodyBytes, &request, socketMade, headRead };
+        const HttpClientSpec spec {
+            host,       port,         https,
+            userAgent,  maxBodyBytes, &request,
+            socketMade, headRead,     identity ? identity->expected : std::string()
+        };
         runOnLargeStack(
             [&] {
                 const auto destroy = [api](void* client) {
@@ -244,6 +248,10 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
         throw;
     }
     untrack();
+    if (identity) {
+        identity->presented = result.presentedIdentity;
+        identity->mismatch = result.end == HttpEnd::identityMismatch;
+    }
 
     // An answer that came whole is taken, even when the cut came just after it.
     if (result.end == HttpEnd::answered)
@@ -256,6 +264,11 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
     case HttpEnd::encoded:
         traceError("The answer was refused: it came encoded (Content-Encoding: "
                    + outsideText(result.encoding, 64) + "), and only plain answers are read.");
+        break;
+    case HttpEnd::identityMismatch:
+        traceError("No request sent: the appliance at " + host + ":" + std::to_string(port)
+                   + " shows the key " + result.presentedIdentity + ", not the trusted "
+                   + identity->expected + ".");
         break;
     default:
         switch (request.cut) {

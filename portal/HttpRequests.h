@@ -37,11 +37,21 @@ public:
     HttpRequests(const HttpRequests&) = delete;
     HttpRequests& operator=(const HttpRequests&) = delete;
 
+    // The identity check of an HTTPS request (HttpClient.h says what an identity is).
+    struct IdentityCheck
+    {
+        std::string expected; // the identity the appliance must show; empty: any
+        std::string presented; // what its handshake showed; empty when it got not so far
+        bool mismatch = false; // it showed another, and nothing was sent
+    };
+
     // Nothing when no usable answer came: refused, unreachable, TLS failure, time-out, cut off
-    // (at the deadline, for its size, or cancelled), refused for its encoding, or a port outside
-    // 1 to 65535, which is never contacted. An empty user agent leaves the client's own.
+    // (at the deadline, for its size, or cancelled), refused for its encoding, an appliance that
+    // did not show the identity expected, or a port outside 1 to 65535, which is never contacted.
+    // An empty user agent leaves the client's own.
     std::optional<HttpReply> get(const std::string& host, std::int32_t port, bool https,
-                                 const std::string& path, const std::string& userAgent = {});
+                                 const std::string& path, const std::string& userAgent = {},
+                                 IdentityCheck* identity = nullptr);
 
     // From now on every request fails at once, and requests under way are cut off, whatever
     // they wait for (a connection, a handshake, an answer). Never waits.

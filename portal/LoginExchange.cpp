@@ -58,7 +58,8 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
         std::cout << velmora::outsideText(velmora::maskedLoginPath(username)) << std::endl;
         std::cout << "isHttps: " << endpoint.https << std::endl;
 
-        const auto reply = sendPortalRequest(endpoint, path);
+        std::string shownIdentity;
+        const auto reply = sendPortalRequest(endpoint, path, &shownIdentity);
         std::cout << "....................." << (reply ? 1 : 0) << std::endl;
         if (!reply) {
             setErrorMessage(velmora::networkFailureMessage, logins);
@@ -138,6 +139,7 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
             isLoggedOut = false;
         }
         traceInfo("Start keep alive thread.");
+        rememberIdentity(endpoint, shownIdentity);
         saveSessionValues();
         loadSessionValues();
         keepAliveWorker->enabled = true;

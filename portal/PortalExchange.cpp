@@ -9,10 +9,10 @@ VelmoraAuth::Endpoint VelmoraAuth::appliance() const
 }
 
 std::optional<velmora::HttpReply> VelmoraAuth::sendPortalRequest(const Endpoint& endpoint,
-                                                                 const std::string& path)
+                                                                 const std::string& path,
+                                                                 std::string* shownIdentity)
 {
-    return requests.get(endpoint.address, endpoint.port, endpoint.https, path,
-                        velmora::portalUserAgent);
+    return checkedGet(endpoint, path, velmora::portalUserAgent, shownIdentity);
 }
 
 void VelmoraAuth::setErrorMessage(const std::string& message)

@@ -1,5 +1,7 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Trace.h"
+#include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
 
 #include <exception>
@@ -30,6 +32,7 @@ void VelmoraAuth::saveSessionValues()
         std::string savedUserid, savedUsername, savedK1, savedFixedIP;
         std::int32_t savedFixedPort = 0;
         bool savedIsHttps = true;
+        std::vector<RegistryValue> identities;
         {
             std::lock_guard lock(stateMutex);
             savedUserid = userid;
@@ -38,16 +41,24 @@ void VelmoraAuth::saveSessionValues()
             savedFixedIP = fixedIP;
             savedFixedPort = fixedPort;
             savedIsHttps = isHttps;
+            // The appliances' identities go with the session that trusted the latest of them.
+            if (!trustedIdentities.empty())
+                identities.push_back({ velmora::trustedIdentitiesValueName,
+                                       velmora::widenBytes(trustedIdentities.text()) });
         }
         // One group: a crash in the middle of the save leaves the old session or the new one,
         // never the new address with the old port.
-        keepAliveStore.setKeepAlive(settingsKeyPath,
-                                    { { valueKeepUserid, savedUserid },
-                                      { valueKeepUsername, savedUsername },
-                                      { valueKeepK1, savedK1 },
-                                      { valueKeepFixedIP, savedFixedIP },
-                                      { valueKeepFixedPort, std::to_string(savedFixedPort) },
-                                      { valueKeepAliveIsHttps, savedIsHttps ? "1" : "0" } });
+        const bool identitiesStored =
+            keepAliveStore.setKeepAlive(settingsKeyPath,
+                                        { { valueKeepUserid, savedUserid },
+                                          { valueKeepUsername, savedUsername },
+                                          { valueKeepK1, savedK1 },
+                                          { valueKeepFixedIP, savedFixedIP },
+                                          { valueKeepFixedPort, std::to_string(savedFixedPort) },
+                                          { valueKeepAliveIsHttps, savedIsHttps ? "1" : "0" } },
+                                        identities);
+        if (!identitiesStored)
+            traceError("Cannot store the identities of the appliances");
     } catch (const std::exception& error) {
         std::cout << "Error: " << error.what() << std::endl;
     }

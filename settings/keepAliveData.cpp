@@ -3,6 +3,7 @@
 #include "app/Trace.h"
 #include "settings/ByteText.h"
 
+#include <algorithm>
 #include <iostream>
 
 void keepAliveData::getKeepAlive(const std::u16string& keyPath, const std::u16string& valueName,
@@ -26,14 +27,15 @@ void keepAliveData::setKeepAlive(const std::u16string& keyPath, const std::u16st
     setKeepAlive(keyPath, { { valueName, value } });
 }
 
-void keepAliveData::setKeepAlive(
-    const std::u16string& keyPath,
-    const std::vector<std::pair<std::u16string, std::string>>& values) const
+bool keepAliveData::setKeepAlive(const std::u16string& keyPath,
+                                 const std::vector<std::pair<std::u16string, std::string>>& values,
+                                 const std::vector<RegistryValue>& alongside) const
 {
     std::vector<RegistryValue> wide;
-    wide.reserve(values.size());
+    wide.reserve(values.size() + alongside.size());
     for (const auto& [name, value] : values)
         wide.push_back({ name, velmora::widenBytes(value) });
+    wide.insert(wide.end(), alongside.begin(), alongside.end());
     std::string error;
     const std::vector<bool> stored =
         m_store.writeStrings(RegistryRoot::CurrentUser, keyPath, wide, error);
@@ -49,4 +51,6 @@ void keepAliveData::setKeepAlive(
             traceError("");
         }
     }
+    return std::all_of(stored.begin() + values.size(), stored.end(),
+                       [](bool done) { return done; });
 }

@@ -19,8 +19,11 @@ public:
                       const std::string& value) const;
     // Writes the values as one group (RegistryStore::writeStrings), then gives each value, in
     // order, the lines that a write of it alone gives, with the outcome of its part of the group.
-    void setKeepAlive(const std::u16string& keyPath,
-                      const std::vector<std::pair<std::u16string, std::string>>& values) const;
+    // The values `alongside` join the group without lines of their own; the result says whether
+    // all of them were stored.
+    bool setKeepAlive(const std::u16string& keyPath,
+                      const std::vector<std::pair<std::u16string, std::string>>& values,
+                      const std::vector<RegistryValue>& alongside = {}) const;
 
 private:
     RegistryStore m_store;

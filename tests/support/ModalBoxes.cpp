@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QtTest>
 
 ModalBoxes::ModalBoxes()
@@ -17,10 +18,13 @@ void ModalBoxes::answer()
     if (!box || !box->isVisible())
         return;
     shown.append({ box->windowTitle(), box->text(), box->parentWidget() != nullptr,
-                   note ? note() : QString(), box->textFormat() });
-    QAbstractButton* ok = box->button(QMessageBox::Ok);
-    if (ok)
-        QTest::mouseClick(ok, Qt::LeftButton);
+                   note ? note() : QString(), box->textFormat(),
+                   box->defaultButton() ? box->defaultButton()->text() : QString() });
+    QAbstractButton* press = box->button(QMessageBox::Ok);
+    if (!press)
+        press = box->button(sayYes ? QMessageBox::Yes : QMessageBox::No);
+    if (press)
+        QTest::mouseClick(press, Qt::LeftButton);
     else
         box->reject();
 }

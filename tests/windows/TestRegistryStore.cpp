@@ -4,6 +4,7 @@
 
 #include "settings/ByteText.h"
 #include "settings/RegistryStore.h"
+#include "settings/TrustedIdentities.h"
 #include "support/WinTestSupport.h"
 
 #include <sddl.h>
@@ -374,6 +375,38 @@ TEST_SUITE("registry store")
         CHECK(value == u"secret");
         CHECK(rawValue(testKey, u"password").type == DWORD(REG_SZ));
         CHECK(store.error.empty());
+        deleteTree(testRoot);
+    }
+
+    TEST_CASE("the appliances' identities are readable text that the blanked session leaves")
+    {
+        deleteTree(testRoot);
+        Store store;
+        velmora::TrustedIdentities identities;
+        std::string key(32 * 3 - 1, 'A');
+        for (std::size_t colon = 2; colon < key.size(); colon += 3)
+            key[colon] = ':';
+        identities.trust("10.0.0.1", 8090, key);
+        identities.trust("10.0.0.2", 443, key);
+        const std::u16string text = velmora::widenBytes(identities.text());
+        // Saved in the group of the session values, as after a login.
+        CHECK(store.store.writeStrings(RegistryRoot::CurrentUser, testKey,
+                                       { { u"keep_k1", u"99" },
+                                         { u"keep_fixedIP", u"10.0.0.1" },
+                                         { velmora::trustedIdentitiesValueName, text } },
+                                       store.error)
+              == std::vector<bool> { true, true, true });
+        const RawValue raw = rawValue(testKey, velmora::trustedIdentitiesValueName);
+        CHECK(raw.type == DWORD(REG_SZ));
+        CHECK(raw.data == bytesOf(text + u'\0'));
+
+        // A logout blanks the session values only.
+        CHECK(store.write(testKey, u"keep_k1", u""));
+        CHECK(store.write(testKey, u"keep_fixedIP", u""));
+        std::u16string value;
+        CHECK(store.read(testKey, velmora::trustedIdentitiesValueName, value));
+        CHECK(velmora::TrustedIdentities::fromText(velmora::lowBytes(value)) == identities);
+        CHECK(identities.identity("10.0.0.2", 443) == key);
         deleteTree(testRoot);
     }
 

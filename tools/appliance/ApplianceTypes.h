@@ -113,7 +113,8 @@ struct LoggedRequest
     std::string remoteAddress {};
     // "answered" (the stand-in's own answer), "scripted", a fault ("reset", "truncated",
     // "huge", "slow", "failed-handshake", "drip", "endless-chunked", "compressed", "echo",
-    // "endless-headers", "long-status-line") or "unreadable" (not a request; answered 400).
+    // "endless-headers", "long-status-line"), "unreadable" (not a request; answered 400) or
+    // "handshake-only" (the client ended the TLS handshake, or the connection, before a request).
     std::string treatment {};
 
     std::optional<std::string> param(std::string_view name) const { return lastValue(query, name); }

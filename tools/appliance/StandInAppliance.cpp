@@ -205,8 +205,14 @@ void StandInAppliance::Impl::servePortal(Connection& connection, std::size_t ind
         report(entry, 0);
         return;
     }
-    if (!connection.handshake())
+    if (!connection.handshake()) {
+        // Logged, so a test sees a client that gave up in the handshake (one that refused the
+        // certificate, say) and sent nothing.
+        entry.treatment = "handshake-only";
+        m_log.append(entry);
+        report(entry, 0);
         return;
+    }
     const auto head = connection.readHead();
     if (!head)
         return;
@@ -395,6 +401,11 @@ void StandInAppliance::injectFault(FaultRule rule)
 void StandInAppliance::clearScripts()
 {
     m_impl->m_scripts.clear();
+}
+
+std::string StandInAppliance::certificatePem() const
+{
+    return m_impl->m_tls ? certificatePemOf(m_impl->m_tls.get()) : std::string();
 }
 
 std::vector<LoggedRequest> StandInAppliance::requestLog() const

@@ -30,6 +30,8 @@ public:
     std::vector<ListenAddress> listeners() const;
     std::string url(std::size_t listener) const;
     std::optional<ListenAddress> controlAddress() const;
+    // The certificate its HTTPS listeners present, in PEM; empty without one.
+    std::string certificatePem() const;
 
     void addAccount(const std::string& user, const std::string& password);
     void blockUser(const std::string& user); // throws std::invalid_argument for an unknown user

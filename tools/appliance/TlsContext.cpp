@@ -119,4 +119,15 @@ SslContextPtr makeServerContext(const std::string& certificateFile, const std::s
     return context;
 }
 
+std::string certificatePemOf(SSL_CTX* context)
+{
+    X509* certificate = SSL_CTX_get0_certificate(context);
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!certificate || !bio || PEM_write_bio_X509(bio.get(), certificate) != 1)
+        return {};
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(length));
+}
+
 } // namespace standin

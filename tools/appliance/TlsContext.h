@@ -20,4 +20,7 @@ inline constexpr const char* selfSignedCommonName = "velmora-standin";
 // velmora-standin, valid for a year) made in memory. Throws std::runtime_error.
 SslContextPtr makeServerContext(const std::string& certificateFile, const std::string& keyFile);
 
+// The certificate of a server context, in PEM.
+std::string certificatePemOf(SSL_CTX* context);
+
 } // namespace standin

@@ -1,0 +1,164 @@
+#include "auth/VelmoraAuth.h"
+
+#include "app/Trace.h"
+#include "auth/IdentityQuestion.h"
+#include "settings/ByteText.h"
+#include "settings/SettingsKey.h"
+
+#include <QTimer>
+
+thread_local VelmoraAuth::IdentityQuestion* VelmoraAuth::loginQuestion = nullptr;
+
+namespace {
+
+std::string endpointText(const std::string& address, std::int32_t port)
+{
+    return address + ":" + std::to_string(port);
+}
+
+} // namespace
+
+std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& endpoint,
+                                                          const std::string& path,
+                                                          const std::string& userAgent,
+                                                          std::string* shownIdentity)
+{
+    velmora::HttpRequests::IdentityCheck check;
+    if (endpoint.https) {
+        std::lock_guard lock(stateMutex);
+        check.expected = trustedIdentities.identity(endpoint.address, endpoint.port);
+    }
+    auto reply =
+        requests.get(endpoint.address, endpoint.port, endpoint.https, path, userAgent, &check);
+    if (check.mismatch && trustChangedIdentity(endpoint, check.expected, check.presented)) {
+        // The request never left: it goes now, to the appliance the user trusts.
+        check = { check.presented, {}, false };
+        reply =
+            requests.get(endpoint.address, endpoint.port, endpoint.https, path, userAgent, &check);
+    }
+    if (shownIdentity)
+        *shownIdentity = check.mismatch ? std::string() : check.presented;
+    return reply;
+}
+
+bool VelmoraAuth::trustChangedIdentity(const Endpoint& endpoint, const std::string& remembered,
+                                       const std::string& shown)
+{
+    IdentityQuestion* question = loginQuestion;
+    if (!question) {
+        noteIdentityChange(endpoint, shown);
+        return false;
+    }
+    // A login with an invalid form sends no password: it ends with its own message.
+    if (!question->mayAsk || question->asked)
+        return false;
+    question->asked = true;
+    const std::string where = endpointText(endpoint.address, endpoint.port);
+    traceInfo("Ask the user whether to trust the new identity of the appliance at " + where);
+    if (!askOnGuiThread(where, remembered, shown)) {
+        question->refused = true;
+        question->refusedEndpoint = where;
+        traceError("The user does not trust the new identity of the appliance at " + where);
+        return false;
+    }
+    {
+        std::lock_guard lock(stateMutex);
+        trustedIdentities.trust(endpoint.address, endpoint.port, shown);
+    }
+    storeTrustedIdentities();
+    traceInfo("The user trusts the new identity of the appliance at " + where + ": " + shown);
+    return true;
+}
+
+bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
+{
+    std::string remembered;
+    {
+        std::lock_guard lock(stateMutex);
+        remembered = trustedIdentities.anyIdentityOf(address);
+    }
+    if (remembered.empty())
+        return true;
+    const std::string where = endpointText(address, port);
+    IdentityQuestion* question = loginQuestion;
+    if (!question || !question->mayAsk || question->asked) {
+        traceError("Plain HTTP is not used at " + where
+                   + ": the appliance there showed an identity over HTTPS before");
+        return false;
+    }
+    question->asked = true;
+    traceInfo("Ask the user whether to trust the appliance at " + where + " over plain HTTP");
+    if (!askOnGuiThread(where, remembered, {})) {
+        question->refused = true;
+        question->refusedEndpoint = where;
+        traceError("The user does not trust the appliance at " + where + " over plain HTTP");
+        return false;
+    }
+    {
+        std::lock_guard lock(stateMutex);
+        trustedIdentities.forgetAddress(address);
+    }
+    storeTrustedIdentities();
+    traceInfo("The user trusts the appliance at " + where + " over plain HTTP");
+    return true;
+}
+
+bool VelmoraAuth::loginStoppedByUser() const
+{
+    return loginQuestion && loginQuestion->refused;
+}
+
+void VelmoraAuth::rememberIdentity(const Endpoint& endpoint, const std::string& identity)
+{
+    if (!endpoint.https || identity.empty())
+        return;
+    {
+        std::lock_guard lock(stateMutex);
+        if (!trustedIdentities.identity(endpoint.address, endpoint.port).empty())
+            return;
+        trustedIdentities.trust(endpoint.address, endpoint.port, identity);
+    }
+    // Stored with the session values, in their group.
+    traceInfo("Remember the identity of the appliance at "
+              + endpointText(endpoint.address, endpoint.port) + ": " + identity);
+}
+
+void VelmoraAuth::loadTrustedIdentities()
+{
+    std::u16string stored;
+    std::string ignored;
+    if (!registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath,
+                                  velmora::trustedIdentitiesValueName, stored, ignored))
+        return;
+    auto identities = velmora::TrustedIdentities::fromText(velmora::lowBytes(stored));
+    std::lock_guard lock(stateMutex);
+    trustedIdentities = std::move(identities);
+}
+
+void VelmoraAuth::storeTrustedIdentities()
+{
+    std::string text;
+    {
+        std::lock_guard lock(stateMutex);
+        text = trustedIdentities.text();
+    }
+    std::string ignored;
+    if (!registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath,
+                                   velmora::trustedIdentitiesValueName, velmora::widenBytes(text),
+                                   ignored))
+        traceError("Cannot store the identities of the appliances");
+}
+
+void VelmoraAuth::noteIdentityChange(const Endpoint& endpoint, const std::string& shown)
+{
+    {
+        std::lock_guard lock(stateMutex);
+        if (identityChangeTold == shown)
+            return;
+        identityChangeTold = shown;
+        identityNotice =
+            velmora::identityChangedNotice(endpointText(endpoint.address, endpoint.port));
+    }
+    // Never in the middle of the exchange that noticed it, which may run on the GUI thread.
+    onGuiThread([this] { QTimer::singleShot(0, this, [this] { tellIdentityChange(); }); });
+}

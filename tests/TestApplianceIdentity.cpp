@@ -1,0 +1,393 @@
+#include "auth/IdentityQuestion.h"
+#include "settings/TrustedIdentities.h"
+#include "support/ModalBoxes.h"
+#include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSslCertificate>
+#include <QSslKey>
+
+#include <thread>
+
+using standin::Scheme;
+using standin::StandInAppliance;
+
+namespace {
+
+// The identity the client is to trust for a stand-in: the SHA-256 of its key's
+// SubjectPublicKeyInfo, worked out here with Qt's own TLS classes.
+std::string keyIdentity(const StandInAppliance& appliance)
+{
+    const QSslCertificate certificate(QByteArray::fromStdString(appliance.certificatePem()));
+    const QByteArray key = certificate.publicKey().toDer();
+    return QCryptographicHash::hash(key, QCryptographicHash::Sha256)
+        .toHex(':')
+        .toUpper()
+        .toStdString();
+}
+
+// The same address and port, served with a fresh key: a replaced appliance, or an impostor.
+void replaceWithNewKey(std::unique_ptr<StandInAppliance>& appliance)
+{
+    const auto where = appliance->listeners();
+    appliance.reset();
+    appliance = startAppliance(where);
+}
+
+std::vector<std::string> treatments(const StandInAppliance& appliance)
+{
+    std::vector<std::string> seen;
+    for (const auto& request : appliance.requestLog())
+        seen.push_back(request.method.empty() ? request.treatment
+                                              : request.param("pageto").value_or(request.path));
+    return seen;
+}
+
+} // namespace
+
+// Trust on first use of the appliance's key: the first login over HTTPS remembers it, every later
+// request checks it in the TLS handshake, and a changed key gets nothing without the user's word.
+class TestApplianceIdentity : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestApplianceIdentity(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void firstLoginOverHttpsRemembersTheKeyAndLogoutKeepsIt();
+    void sameKeyAsksNothingAndEveryExchangeGoesThrough();
+    void changedKeyAtLoginAsksOnce_data();
+    void changedKeyAtLoginAsksOnce();
+    void changedKeyDuringKeepAliveSendsNothingAndTellsOnce();
+    void startUpCheckWithChangedKeyAsksNothing();
+    void noDowngradeToPlainHttpWithoutAsking_data();
+    void noDowngradeToPlainHttpWithoutAsking();
+    void endOfProgramAnswersAWaitingQuestion();
+    void damagedStoredEntriesAreLeftOut();
+
+private:
+    void startWindow();
+    // Types the credentials, the address unless it is empty and the port unless it is 0, with
+    // the boxes ticked for what is not typed, and presses Login.
+    void submitLogin(const QString& password, const QString& address, int port);
+    void logIn();
+    std::string trusted(const std::string& identity) const;
+    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
+
+    IsolatedHome& m_home;
+    std::unique_ptr<StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::unique_ptr<ModalBoxes> m_boxes;
+};
+
+void TestApplianceIdentity::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    m_boxes = std::make_unique<ModalBoxes>();
+    startWindow();
+}
+
+void TestApplianceIdentity::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_boxes.reset();
+    m_appliance.reset();
+}
+
+void TestApplianceIdentity::startWindow()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestApplianceIdentity::submitLogin(const QString& password, const QString& address, int port)
+{
+    ui().autoDetectIpAddress->setChecked(address.isEmpty());
+    ui().lineEdit_ipAdress->setText(address);
+    ui().autoDetectPortAddress->setChecked(port == 0);
+    ui().lineEdit_portadress->setText(port ? QString::number(port) : QString());
+    ui().lineEdit_username->setText(QStringLiteral("ann"));
+    ui().lineEdit_password->setText(password);
+    QTest::mouseClick(ui().login, Qt::LeftButton);
+}
+
+void TestApplianceIdentity::logIn()
+{
+    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+}
+
+std::string TestApplianceIdentity::trusted(const std::string& identity) const
+{
+    return "127.0.0.1:" + std::to_string(m_appliance->listeners().at(0).port) + "=" + identity;
+}
+
+void TestApplianceIdentity::firstLoginOverHttpsRemembersTheKeyAndLogoutKeepsIt()
+{
+    // A refused login trusts nothing: the appliance has not shown that it knows the user.
+    submitLogin(QStringLiteral("wrong"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(storedValue(u"trusted_identities"), "<missing>");
+    // Nor in memory: another key there afterwards is a first use, and asks nothing.
+    replaceWithNewKey(m_appliance);
+
+    logIn();
+    const std::string identity = keyIdentity(*m_appliance);
+    QCOMPARE(storedValue(u"trusted_identities"), trusted(identity));
+
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(storedValue(u"keep_k1"), ""); // the session is blanked...
+    QCOMPARE(storedValue(u"trusted_identities"), trusted(identity)); // ...its appliance is not
+    QCOMPARE(m_boxes->shown.size(), 1);
+}
+
+void TestApplianceIdentity::sameKeyAsksNothingAndEveryExchangeGoesThrough()
+{
+    logIn();
+    m_inspect->setTickerEnabled(false); // the test gives the ticks
+    m_window->checkALive();
+    // A restart picks the stored session up through the same check.
+    startWindow();
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+
+    const std::vector<std::string> expected { "/isvelmora.php", "c", "ka", "ka", "fbo" };
+    QCOMPARE(treatments(*m_appliance), expected);
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestApplianceIdentity::changedKeyAtLoginAsksOnce_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("No ends the login") << false;
+    QTest::newRow("Yes trusts the new key and logs in") << true;
+}
+
+void TestApplianceIdentity::changedKeyAtLoginAsksOnce()
+{
+    QFETCH(bool, yes);
+    logIn();
+    const std::string old = keyIdentity(*m_appliance);
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    replaceWithNewKey(m_appliance);
+    const std::string shown = keyIdentity(*m_appliance);
+    QVERIFY(shown != old);
+
+    // Both boxes ticked: the endpoint of the last login first, then the route trace.
+    m_boxes->sayYes = yes;
+    const LogTail log(m_home.logFile());
+    submitLogin(QStringLiteral("secret"), QString(), 0);
+    QTRY_VERIFY(!m_boxes->shown.isEmpty());
+    const ModalBoxes::Box question = m_boxes->shown.front();
+    QCOMPARE(question.title, "Appliance identity changed");
+    QCOMPARE(question.format, Qt::PlainText);
+    QCOMPARE(QString(question.defaultButton).remove(QLatin1Char('&')), "No");
+    // Both identities, each in the two lines of 16 pairs that the box gives it.
+    for (const std::string& identity : { old, shown }) {
+        const QString lines =
+            QString::fromStdString(identity.substr(0, 47) + "\n" + identity.substr(48));
+        QVERIFY2(question.text.contains(lines), qPrintable(question.text));
+    }
+    QVERIFY(question.text.contains(QStringLiteral("127.0.0.1:")));
+
+    if (!yes) {
+        QTRY_COMPARE(m_boxes->shown.size(), 2);
+        QCOMPARE(m_boxes->shown[1].title, "Information");
+        QVERIFY(m_boxes->shown[1].text.startsWith(
+            QStringLiteral("The login was stopped and your password was not sent")));
+        QTRY_VERIFY(ui().stackedWidget->isEnabled());
+        QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+        // The impostor saw a handshake and nothing else; nothing stored changed, and no other
+        // candidate was tried.
+        QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+        QVERIFY(!log.contains(QStringLiteral("start traceroute")));
+        QCOMPARE(storedValue(u"trusted_identities"), trusted(old));
+        return;
+    }
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(m_boxes->shown.size(), 1);
+    const std::vector<std::string> expected { "handshake-only", "/isvelmora.php", "c" };
+    QCOMPARE(treatments(*m_appliance), expected);
+    QCOMPARE(storedValue(u"trusted_identities"), trusted(shown));
+}
+
+void TestApplianceIdentity::changedKeyDuringKeepAliveSendsNothingAndTellsOnce()
+{
+    logIn();
+    m_inspect->setTickerEnabled(false);
+    const std::string old = keyIdentity(*m_appliance);
+    const std::string k1 = storedValue(u"keep_k1");
+    replaceWithNewKey(m_appliance);
+
+    m_window->checkALive();
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    m_window->checkALive();
+    QTest::qWait(300);
+    QCOMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].title, "Information");
+    QCOMPARE(m_boxes->shown[0].text.toStdString(),
+             velmora::identityChangedNotice("127.0.0.1:"
+                                            + std::to_string(m_appliance->listeners().at(0).port)));
+    const std::vector<std::string> handshakes { "handshake-only", "handshake-only" };
+    QCOMPARE(treatments(*m_appliance), handshakes);
+    // As a keep-alive without an answer: the session stays, to be confirmed by the next tick.
+    QCOMPARE(ui().stackedWidget->currentIndex(), 2);
+    QVERIFY(m_inspect->isLoggedIn());
+    QVERIFY(!m_inspect->isLoggedOut());
+    QCOMPARE(m_inspect->errorMessage(),
+             "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QCOMPARE(storedValue(u"keep_k1"), k1);
+    QCOMPARE(storedValue(u"trusted_identities"), trusted(old));
+
+    // A change while the window is hidden is told when it shows.
+    m_window->hide();
+    replaceWithNewKey(m_appliance);
+    m_window->checkALive();
+    QTest::qWait(300);
+    QCOMPARE(m_boxes->shown.size(), 1);
+    m_window->show();
+    QTRY_COMPARE(m_boxes->shown.size(), 2);
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+}
+
+void TestApplianceIdentity::startUpCheckWithChangedKeyAsksNothing()
+{
+    logIn();
+    m_inspect->setTickerEnabled(false);
+    m_inspect.reset();
+    m_window.reset();
+    replaceWithNewKey(m_appliance);
+
+    startWindow();
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(m_boxes->shown[0].title, "Information"); // told, not asked
+    QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+}
+
+void TestApplianceIdentity::noDowngradeToPlainHttpWithoutAsking_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("No keeps the password off plain HTTP") << false;
+    QTest::newRow("Yes logs in over plain HTTP") << true;
+}
+
+void TestApplianceIdentity::noDowngradeToPlainHttpWithoutAsking()
+{
+    QFETCH(bool, yes);
+    // The appliance's own ports: the search tries 8090 and 443 over HTTPS before 80.
+    const QString address = QStringLiteral("127.0.0.47");
+    m_appliance = startAppliance({ { address.toStdString(), 8090, Scheme::https } });
+    submitLogin(QStringLiteral("secret"), address, 0);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    const std::string identity = keyIdentity(*m_appliance);
+    const std::string stored = address.toStdString() + ":8090=" + identity;
+    QCOMPARE(storedValue(u"trusted_identities"), stored);
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+
+    // Now only plain HTTP answers there.
+    m_appliance.reset();
+    m_appliance = startAppliance({ { address.toStdString(), 80, Scheme::http } });
+    m_boxes->sayYes = yes;
+    submitLogin(QStringLiteral("secret"), address, 0);
+    QTRY_VERIFY(!m_boxes->shown.isEmpty());
+    QCOMPARE(m_boxes->shown[0].title, "Appliance identity changed");
+    QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("plain HTTP")));
+    QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("\nnone\n")));
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+
+    if (!yes) {
+        QTRY_COMPARE(m_boxes->shown.size(), 2);
+        QVERIFY(m_boxes->shown[1].text.startsWith(QStringLiteral("The login was stopped")));
+        QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "/isvelmora.php" });
+        QCOMPARE(storedValue(u"trusted_identities"), stored);
+        QCOMPARE(m_inspect->fixedPort(), 8090);
+        return;
+    }
+    QCOMPARE(ui().stackedWidget->currentIndex(), 2);
+    QCOMPARE(m_boxes->shown.size(), 1);
+    const std::vector<std::string> expected { "/isvelmora.php", "c" };
+    QCOMPARE(treatments(*m_appliance), expected);
+    QVERIFY(!m_inspect->isHttps());
+    // Trusted over plain HTTP from now on: the next login asks nothing.
+    QCOMPARE(storedValue(u"trusted_identities"), "");
+}
+
+void TestApplianceIdentity::endOfProgramAnswersAWaitingQuestion()
+{
+    logIn();
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    replaceWithNewKey(m_appliance);
+
+    // The login thread asks while the GUI thread is held here: the box never shows.
+    const LogTail log(m_home.logFile());
+    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
+    QElapsedTimer waited;
+    waited.start();
+    while (!log.contains(QStringLiteral("Ask the user whether to trust"))
+           && waited.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    QVERIFY(log.contains(QStringLiteral("Ask the user whether to trust")));
+
+    // Without an answer for it the end would give up on the login thread and end the process
+    // (which the run's closing line shows).
+    QElapsedTimer teardown;
+    teardown.start();
+    m_inspect.reset();
+    m_window.reset();
+    QVERIFY2(teardown.elapsed() < 1000, qPrintable(QString::number(teardown.elapsed())));
+    QVERIFY(log.contains(QStringLiteral("All background work has ended.")));
+    QVERIFY(m_boxes->shown.isEmpty());
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+}
+
+void TestApplianceIdentity::damagedStoredEntriesAreLeftOut()
+{
+    const std::string identity(
+        "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+        "DD:EE:FF");
+    QVERIFY(velmora::isIdentity(identity));
+    std::string lower = identity;
+    lower[3] = 'a';
+    const std::string text = "10.0.0.1:8090=" + identity + ";10.0.0.2:443=" + lower
+        + ";10.0.0.3:0=" + identity + ";10.0.0.4:65536=" + identity + ";10.0.0.5=" + identity
+        + ";10.0.0.256:443=" + identity + ";garbage;;10.0.0.6:443=" + identity.substr(3);
+    const auto identities = velmora::TrustedIdentities::fromText(text);
+    QCOMPARE(identities.text(), "10.0.0.1:8090=" + identity);
+    QCOMPARE(identities.anyIdentityOf("10.0.0.1"), identity);
+    QCOMPARE(identities.anyIdentityOf("10.0.0.10"), "");
+    QCOMPARE(identities.identity("10.0.0.1", 443), "");
+}
+
+VELMORA_TEST_MAIN(TestApplianceIdentity)
+#include "TestApplianceIdentity.moc"

@@ -55,10 +55,9 @@ DesktopNotices::DesktopNotices(QWidget* window, QSystemTrayIcon* tray, QObject* 
 
 DesktopNotices::~DesktopNotices() = default;
 
-void DesktopNotices::notify(const QString& title, const QString& text)
+bool DesktopNotices::notify(const QString& title, const QString& text)
 {
-    if (windowIsHidden())
-        show(title, text);
+    return windowIsHidden() && show(title, text);
 }
 
 void DesktopNotices::sessionEnded(const QString& reason)
@@ -109,23 +108,24 @@ bool DesktopNotices::windowIsHidden() const
     return !m_window || !m_window->isVisible() || m_window->isMinimized();
 }
 
-void DesktopNotices::show(const QString& title, const QString& text, quint32 replaces, bool outage)
+bool DesktopNotices::show(const QString& title, const QString& text, quint32 replaces, bool outage)
 {
     if (m_service->isAvailable()) {
         traceInfo("Show notice on the desktop: " + title.toStdString());
         m_awaitingAnswer.enqueue({ title, text, outage });
         m_service->send(title, text, replaces);
-        return;
+        return true;
     }
-    showInTray(title, text);
+    return showInTray(title, text);
 }
 
-void DesktopNotices::showInTray(const QString& title, const QString& text)
+bool DesktopNotices::showInTray(const QString& title, const QString& text)
 {
     if (!m_tray || !m_tray->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         traceInfo("No tray to show the notice in: " + title.toStdString());
-        return;
+        return false;
     }
     traceInfo("Show notice in the system tray: " + title.toStdString());
     m_tray->showMessage(title, text, QSystemTrayIcon::Information, balloonMilliseconds);
+    return true;
 }

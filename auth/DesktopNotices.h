@@ -27,8 +27,9 @@ public:
     DesktopNotices(QWidget* window, QSystemTrayIcon* tray, QObject* parent = nullptr);
     ~DesktopNotices() override;
 
-    // A notice of any event, shown only while the window is hidden.
-    void notify(const QString& title, const QString& text);
+    // A notice of any event, shown only while the window is hidden. False when it was not shown:
+    // the window shows, or neither a service nor a tray is there to show it.
+    bool notify(const QString& title, const QString& text);
 
     // The portal session's events.
     void sessionEnded(const QString& reason);
@@ -48,8 +49,8 @@ private:
     bool windowIsHidden() const;
     // Shows the notice; `replaces` the number of an earlier desktop notice it takes the place of,
     // `outage` whether it is the outage notice, whose number is kept.
-    void show(const QString& title, const QString& text, quint32 replaces = 0, bool outage = false);
-    void showInTray(const QString& title, const QString& text);
+    bool show(const QString& title, const QString& text, quint32 replaces = 0, bool outage = false);
+    bool showInTray(const QString& title, const QString& text);
 
     QPointer<QWidget> m_window;
     QPointer<QSystemTrayIcon> m_tray;

@@ -1,6 +1,7 @@
 #include "auth/IdentityQuestion.h"
 
 #include "auth/ApplianceText.h"
+#include "auth/DesktopNotices.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QMessageBox>
@@ -112,15 +113,25 @@ void VelmoraAuth::closeQuestions()
 
 void VelmoraAuth::tellIdentityChange()
 {
-    // Told when the user can see it: a box over a hidden window would come up on its own.
-    if (!isVisible() || isMinimized())
-        return;
     std::string notice;
     {
         std::lock_guard lock(stateMutex);
-        notice.swap(identityNotice);
+        notice = identityNotice;
     }
-    if (!notice.empty())
+    if (notice.empty())
+        return;
+    // A hidden window tells through the desktop's notice; where there is none, it tells when it
+    // shows again.
+    const bool hidden = !isVisible() || isMinimized();
+    if (hidden
+        && !notices->notify(QStringLiteral("Appliance identity changed"),
+                            QString::fromStdString(notice)))
+        return;
+    {
+        std::lock_guard lock(stateMutex);
+        identityNotice.clear();
+    }
+    if (!hidden)
         velmora::showInformation(nullptr, notice);
 }
 

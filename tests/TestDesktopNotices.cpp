@@ -3,6 +3,7 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include "auth/DesktopNotices.h"
+#include "auth/IdentityQuestion.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -162,6 +163,7 @@ private slots:
     void threeUnansweredKeepAlivesAreNoticedOnceAndSoIsTheAnswer();
     void expiredSessionRenewedSilentlyIsNotNoticed();
     void failedReloginIsNoticedOnce();
+    void changedApplianceIdentityIsNoticedOnce();
 
 private:
     void logIn();
@@ -378,6 +380,35 @@ void TestDesktopNotices::failedReloginIsNoticedOnce()
              QStringLiteral("Your session expired and logging in again failed: Kindly check your "
                             "network. We are not able to connect with Velmora Appliance."));
     QCOMPARE(summaries(daemon)[1], QStringLiteral("Marker"));
+}
+
+void TestDesktopNotices::changedApplianceIdentityIsNoticedOnce()
+{
+    NotificationDaemon daemon(m_home.path());
+    logIn();
+    m_inspect->setTickerEnabled(false); // the test gives the ticks
+    // The same address and port with another key.
+    const auto where = m_appliance->listeners();
+    m_appliance.reset();
+    m_appliance = startAppliance(where);
+
+    QVERIFY(!m_window->keepALive());
+    QTRY_COMPARE(summaries(daemon), QStringList { QStringLiteral("Appliance identity changed") });
+    QCOMPARE(daemon.received()[0].body.toStdString(),
+             velmora::identityChangedNotice("127.0.0.1:" + std::to_string(where.at(0).port)));
+    // One keep-alive without an answer: the tray still shows the session.
+    QCOMPARE(m_inspect->trayImage(), "connected");
+    QVERIFY(!m_window->keepALive());
+    QCoreApplication::processEvents();
+    m_inspect->notices()->notify(QStringLiteral("Marker"), QStringLiteral("-"));
+    QTRY_COMPARE(summaries(daemon).size(), 2);
+    QCOMPARE(summaries(daemon)[1], QStringLiteral("Marker"));
+    // The new appliance saw two handshakes and not one request.
+    QTRY_COMPARE(m_appliance->requestLog().size(), std::size_t(2));
+    for (const auto& entry : m_appliance->requestLog()) {
+        QCOMPARE(entry.treatment, "handshake-only");
+        QVERIFY(entry.method.empty());
+    }
 }
 
 VELMORA_TEST_MAIN(TestDesktopNotices)

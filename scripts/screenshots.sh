@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes a picture of each page of the running window on a virtual display (Xvfb): the login
-# form, the form filled in, the loading page, the connected page, the help page and the
-# "How to use" box, at the scales of three screens: 96 dpi (1), 144 dpi (1.5) and 192 dpi (2), as
+# form, the form filled in, the loading page, the connected page, the help page, the
+# "How to use" box and the question about an appliance's changed identity, at the scales of three screens: 96 dpi (1), 144 dpi (1.5) and 192 dpi (2), as
 # a desktop announces them through Xft.dpi. The pictures go to build/screenshots/scale-<scale>/.
 # Then the tray icon in each state and the notice of a session the appliance ended, with a tray
 # host (trayer) and a notification service (dunst): build/screenshots/tray/.

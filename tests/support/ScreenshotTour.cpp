@@ -1,6 +1,7 @@
 // Walks the real window through its pages on a real X display and saves what the display shows
 // of each: the login form, the form filled in, the loading page, the connected page, the help
-// page and the "How to use" box. Run by scripts/screenshots.sh under Xvfb.
+// page, the "How to use" box, and the question about an appliance's changed identity with the
+// message after its No. Run by scripts/screenshots.sh under Xvfb.
 //   velmora-screenshot-tour FOLDER [tray]
 // With "tray", the window stays hidden, as it does in the tray, and the pictures are of the tray
 // icon in each of its states and of a notice: the display needs a tray host and the session bus
@@ -182,5 +183,29 @@ int main(int argc, char* argv[])
     ok = waitFor([&] { return ui.stackedWidget->currentIndex() == 0 && ui.logout->isEnabled(); })
         && ok;
     ok = save(&window, QStringLiteral("7-after-logout")) && ok;
+
+    // The appliance comes back with another key: the next login asks whether to trust it, and
+    // Return (No, the default) ends it with the login's own message.
+    const auto where = appliance->listeners();
+    appliance.reset();
+    appliance = startAppliance(where);
+    int boxes = 0;
+    QTimer answer;
+    answer.setInterval(200);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        ++boxes;
+        ok = save(box,
+                  boxes == 1 ? QStringLiteral("8-identity-changed")
+                             : QStringLiteral("9-identity-refused"))
+            && ok;
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answer.start();
+    type(ui.lineEdit_password, QStringLiteral("secret"));
+    QTest::mouseClick(ui.login, Qt::LeftButton);
+    ok = waitFor([&] { return boxes == 2 && ui.stackedWidget->isEnabled(); }, 20000) && ok;
     return ok ? 0 : 1;
 }

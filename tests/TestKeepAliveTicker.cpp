@@ -3,6 +3,7 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
@@ -23,6 +24,7 @@ public:
     }
 
 private slots:
+    void init();
     void ticksEveryFourSecondsOnlyWhileEnabled();
     void keepAliveRunsOnTheGuiThread();
     void slowApplianceLeavesNoBacklogOfTicks();
@@ -31,6 +33,13 @@ private slots:
 private:
     IsolatedHome& m_home;
 };
+
+// Each case starts without a stored session: the window's start-up check would otherwise take up
+// the one an earlier case left, at the same address, and end it while the case keeps it alive.
+void TestKeepAliveTicker::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+}
 
 void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
 {

@@ -12,14 +12,14 @@
 
 namespace {
 
-using velmora::HttpClientSpec;
+using velmora::HttpClientOptions;
 using velmora::HttpEnd;
 using velmora::HttpResult;
 
 struct Client
 {
     std::unique_ptr<httplib::ClientImpl> http;
-    HttpClientSpec spec;
+    HttpClientOptions options;
     // Written in the handshake, on the thread that runs get().
     std::string presentedIdentity;
     bool identityMismatch = false;
@@ -59,7 +59,7 @@ int checkIdentity(X509_STORE_CTX* store, void* opaque)
     auto* client = static_cast<Client*>(opaque);
     X509* certificate = X509_STORE_CTX_get0_cert(store);
     client->presentedIdentity = certificate ? keyFingerprint(certificate) : std::string();
-    const std::string& expected = client->spec.expectedIdentity;
+    const std::string& expected = client->options.expectedIdentity;
     if (expected.empty() || client->presentedIdentity == expected)
         return 1;
     client->identityMismatch = true;
@@ -82,12 +82,12 @@ std::string trimmedLower(std::string text)
 
 // Debian's cpp-httplib is prebuilt: its time-out macros do nothing, so every client gets them
 // here. An unreachable appliance may hold a request for about five minutes.
-void* create(const HttpClientSpec& spec)
+void* create(const HttpClientOptions& options)
 {
     auto client = std::make_unique<Client>();
-    client->spec = spec;
-    if (spec.https) {
-        auto secure = std::make_unique<httplib::SSLClient>(spec.host, spec.port);
+    client->options = options;
+    if (options.https) {
+        auto secure = std::make_unique<httplib::SSLClient>(options.host, options.port);
         // Appliances present self-signed certificates, or ones for another name.
         secure->enable_server_certificate_verification(false);
         // With its own verification off, cpp-httplib 0.11 leaves each connection the verify mode
@@ -99,7 +99,7 @@ void* create(const HttpClientSpec& spec)
         }
         client->http = std::move(secure);
     } else {
-        client->http = std::make_unique<httplib::ClientImpl>(spec.host, spec.port);
+        client->http = std::make_unique<httplib::ClientImpl>(options.host, options.port);
     }
     httplib::ClientImpl& http = *client->http;
     http.set_connection_timeout(300, 300);
@@ -107,11 +107,11 @@ void* create(const HttpClientSpec& spec)
     http.set_write_timeout(300, 0);
     // Sends no Accept-Encoding, and hands over a compressed answer as it came (to be refused).
     http.set_decompress(false);
-    if (!spec.userAgent.empty())
-        http.set_default_headers({ { "User-Agent", spec.userAgent } });
-    if (spec.socketMade) {
-        http.set_socket_options([spec](socket_t socket) {
-            spec.socketMade(spec.observer, static_cast<std::intptr_t>(socket));
+    if (!options.userAgent.empty())
+        http.set_default_headers({ { "User-Agent", options.userAgent } });
+    if (options.socketMade) {
+        http.set_socket_options([options](socket_t socket) {
+            options.socketMade(options.observer, static_cast<std::intptr_t>(socket));
         });
     }
     return client.release();
@@ -120,14 +120,14 @@ void* create(const HttpClientSpec& spec)
 HttpResult get(void* opaque, const std::string& path)
 {
     auto* client = static_cast<Client*>(opaque);
-    const HttpClientSpec& spec = client->spec;
+    const HttpClientOptions& options = client->options;
     HttpResult outcome;
     std::string body;
     bool tooLarge = false;
 
     const auto checkHead = [&](const httplib::Response& head) {
-        if (spec.headRead)
-            spec.headRead(spec.observer);
+        if (options.headRead)
+            options.headRead(options.observer);
         for (std::size_t i = 0; i < head.get_header_value_count("Content-Encoding"); ++i) {
             const std::string coding = head.get_header_value("Content-Encoding", i);
             if (const std::string name = trimmedLower(coding);
@@ -143,14 +143,14 @@ HttpResult get(void* opaque, const std::string& path)
             std::from_chars(length.data(), length.data() + length.size(), promised);
         if (!length.empty()
             && (error == std::errc::result_out_of_range
-                || (error == std::errc() && promised > spec.maxBodyBytes))) {
+                || (error == std::errc() && promised > options.maxBodyBytes))) {
             tooLarge = true;
             return false;
         }
         return true;
     };
     const auto receive = [&](const char* data, std::size_t length) {
-        if (length > spec.maxBodyBytes - body.size()) {
+        if (length > options.maxBodyBytes - body.size()) {
             tooLarge = true;
             return false;
         }

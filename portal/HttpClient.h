@@ -36,7 +36,7 @@ struct HttpResult
 };
 
 // What a client is made with.
-struct HttpClientSpec
+struct HttpClientOptions
 {
     std::string host;
     std::int32_t port = 0;
@@ -63,7 +63,7 @@ struct HttpClientApi
     // A fresh client for one GET: HTTPS with certificate checks off (but the key checked against
     // expectedIdentity), or plain HTTP, with the 300-second connection, read and write time-outs.
     // It never asks for a compressed answer and never decompresses one.
-    void* (*create)(const HttpClientSpec& spec);
+    void* (*create)(const HttpClientOptions& options);
     HttpResult (*get)(void* client, const std::string& path);
     void (*destroy)(void* client);
 };

@@ -229,7 +229,7 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
 
     HttpResult result;
     try {
-        const HttpClientSpec spec {
+        const HttpClientOptions options {
             host,       port,         https,
             userAgent,  maxBodyBytes, &request,
             socketMade, headRead,     identity ? identity->expected : std::string()
@@ -239,7 +239,8 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
                 const auto destroy = [api](void* client) {
                     api->destroy(client);
                 };
-                const std::unique_ptr<void, decltype(destroy)> client(api->create(spec), destroy);
+                const std::unique_ptr<void, decltype(destroy)> client(api->create(options),
+                                                                      destroy);
                 result = api->get(client.get(), path);
             },
             requestStackBytes);

@@ -90,8 +90,10 @@ void VelmoraAuth::stopBackgroundWork()
             ended = false;
     }
     if (!ended) {
+        // Not an orderly end: whoever waits for the program (a session manager, a test) learns
+        // that work was abandoned.
         traceError("A login or session check is still under way; ending without it.");
-        std::_Exit(EXIT_SUCCESS);
+        std::_Exit(EXIT_FAILURE);
     }
 
     keepAliveWorker->stop();

@@ -16,3 +16,6 @@ if(VELMORA_ASAN)
          "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp"
          "UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
 endif()
+
+# Every QTest program runs through this, which fails a program that did not reach its end.
+set(VELMORA_RUN_TO_THE_END ${CMAKE_CURRENT_LIST_DIR}/support/run-to-the-end.sh)

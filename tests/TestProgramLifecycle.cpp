@@ -72,6 +72,7 @@ private slots:
     void anotherUsersRuntimeFolderCannotSwitchTheLockOff();
     void terminationRequestEndsAKeepAliveThatWaits();
     void exitDuringALoginsSaveEndsInOrder();
+    void endWithoutAStuckLoginReportsFailure();
     void commandLineOptionsAnswerWithoutAWindow_data();
     void commandLineOptionsAnswerWithoutAWindow();
 
@@ -347,6 +348,25 @@ void TestProgramLifecycle::exitDuringALoginsSaveEndsInOrder()
     // The login was let finish its save: the whole new session is stored, not half of it.
     QCOMPARE(storedValue(u"keep_userid"), "8");
     QCOMPARE(storedValue(u"keep_k1"), "100");
+}
+
+void TestProgramLifecycle::endWithoutAStuckLoginReportsFailure()
+{
+    // A login whose route trace hangs past the teardown's wait: the program still ends at once,
+    // but not as if everything had ended in order.
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", "secret"));
+    QVERIFY(storeValue(u"rememberme", "1"));
+    QProcessEnvironment hang;
+    hang.insert(QStringLiteral("VELMORA_FAKE_TRACE_SECONDS"), QStringLiteral("20"));
+    hang.insert(QStringLiteral("VELMORA_HARNESS_STEPS"), QStringLiteral("login,exit"));
+    QProcess* program = start(VELMORA_ENTRY_HARNESS, {}, {}, hang);
+    QVERIFY(program->waitForFinished(15000));
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), EXIT_FAILURE);
+    const QByteArray log = readLog(m_home.logFile());
+    QVERIFY(log.contains("start traceroute and getting gateway ip address"));
+    QVERIFY(lastLine(log).contains("still under way; ending without it."));
 }
 
 void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow_data()

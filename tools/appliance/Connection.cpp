@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::size_t headLimit = 16 * 1024;
 constexpr auto readTimeout = std::chrono::seconds(5);
+// A client's side of the handshake (its key exchange, a certificate check) can take seconds on a
+// loaded machine or under a sanitizer; cut there, it would take our close for a failed handshake.
+constexpr auto handshakeReadTimeout = std::chrono::seconds(30);
 constexpr auto writeTimeout = std::chrono::seconds(10);
 constexpr auto drainTimeout = std::chrono::milliseconds(200);
 constexpr std::size_t drainLimit = 64 * 1024;
@@ -53,8 +56,12 @@ bool Connection::handshake()
     if (!m_tls || m_handshakeDone)
         return true;
     ERR_clear_error();
+    setTimeout(m_socket.get(), SO_RCVTIMEO, handshakeReadTimeout);
     m_ssl.reset(SSL_new(m_tls));
-    if (m_ssl && SSL_set_fd(m_ssl.get(), m_socket.get()) == 1 && SSL_accept(m_ssl.get()) == 1) {
+    const bool accepted =
+        m_ssl && SSL_set_fd(m_ssl.get(), m_socket.get()) == 1 && SSL_accept(m_ssl.get()) == 1;
+    setTimeout(m_socket.get(), SO_RCVTIMEO, readTimeout);
+    if (accepted) {
         m_handshakeDone = true;
         return true;
     }

@@ -3,6 +3,7 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
@@ -116,6 +117,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 isLoggedOut = true;
                 errorMessage = answer.errorsJson;
             }
+            automaticLogin->applianceEnded(message);
             returnToLoginPage(logins);
             noticeEnd();
             return false;

@@ -1,10 +1,11 @@
 #include "app/SystemEvents.h"
 
-// clang-format off: winsock2.h must come before windows.h, and the IP helper after both.
-#include <iphlpapi.h>
-#include <windows.h>
+// winsock2.h must come before windows.h, and the IP helper after both.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
 #include <ws2ipdef.h>
+#include <iphlpapi.h>
 // clang-format on
 
 #include <condition_variable>

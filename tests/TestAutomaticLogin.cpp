@@ -238,10 +238,15 @@ void TestAutomaticLogin::afterDailyLogoutABurstOfEventsIsOneLogin()
     startServices();
     loggedInThenDailyLogout();
 
-    // What a network change looks like from NetworkManager: state and connectivity, at once.
+    // What a network change looks like from NetworkManager: state and connectivity, at once;
+    // then more while the login it started waits for its answer.
+    m_appliance->injectFault(
+        faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
     QVERIFY(m_system->setConnectivity(SystemServices::connectivityPortal));
+    QTRY_COMPARE_WITH_TIMEOUT(logins(), 2, 10000);
     QVERIFY(m_system->setConnectivity(SystemServices::connectivityFull));
+    QTest::qWait(2 * AutomaticLogin::eventSettling.count()); // past the first burst's settling
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
     QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
     // The ticker takes over; still the one login.

@@ -40,6 +40,7 @@ private slots:
     void nothingAfterTheUsersLogoutUntilTheyLogInAgain();
     void nothingAfterTheApplianceKickedTheUserOut();
     void nothingDuringTheUsersOwnLogin();
+    void changedApplianceIdentityWaitsForTheWindow();
 
 private:
     // What an earlier run left: the remembered credentials, the option, the endpoint and, with
@@ -383,6 +384,24 @@ void TestAutomaticLogin::nothingDuringTheUsersOwnLogin()
     QTRY_VERIFY(m_log->contains(QStringLiteral("leaves it to the user's own login")));
     QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
     QCOMPARE(logins(), 2);
+}
+
+void TestAutomaticLogin::changedApplianceIdentityWaitsForTheWindow()
+{
+    // The same address and port, served with a fresh key: only a login from the window may ask
+    // whether to trust it.
+    earlierRun(false);
+    const auto where = m_appliance->listeners();
+    m_appliance.reset();
+    m_appliance = startAppliance(where);
+    ModalBoxes boxes;
+    m_window = startWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(storedValue(velmora::automaticLoginHoldValueName), "identity", 10000);
+    QVERIFY(
+        m_log->contains(QStringLiteral("waits for the user: the appliance showed a new identity")));
+    QCOMPARE(logins(), 0);
+    for (const auto& request : m_appliance->requestLog())
+        QVERIFY(request.method.empty()); // handshakes only: nothing was sent
 }
 
 VELMORA_TEST_MAIN(TestAutomaticLogin)

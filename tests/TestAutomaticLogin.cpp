@@ -30,6 +30,8 @@ private slots:
     void init();
     void cleanup();
     void startWithRememberedCredentialsLogsInOnce();
+    void expiredSessionAtStartIsOneLogin_data();
+    void expiredSessionAtStartIsOneLogin();
     void nothingAtStartWithoutTheOptionOrTheCredentials_data();
     void nothingAtStartWithoutTheOptionOrTheCredentials();
     void trayActionFollowsRememberMeAndStoresTheOption();
@@ -155,6 +157,32 @@ void TestAutomaticLogin::startWithRememberedCredentialsLogsInOnce()
     QTRY_VERIFY_WITH_TIMEOUT(m_appliance->requestLog().back().param("pageto") == "ka", 12000);
     QCOMPARE(logins(), 1);
     QVERIFY(m_inspect->tickerEnabled());
+}
+
+void TestAutomaticLogin::expiredSessionAtStartIsOneLogin_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("accepted") << "secret";
+    QTest::newRow("refused") << "wrong";
+}
+
+void TestAutomaticLogin::expiredSessionAtStartIsOneLogin()
+{
+    // The start-up check's re-login with the remembered password is the start's login: a
+    // refusal waits for the back-off instead of logging in again at once.
+    QFETCH(QString, password);
+    earlierRun(true, password.toStdString());
+    m_appliance->expireSessions();
+    m_window = startWindow();
+    if (password == QLatin1String("secret")) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+        QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_log->contains(QStringLiteral("Automatic login tries again in 60 s")), 10000);
+    }
+    QCOMPARE(logins(), 1);
+    QVERIFY(!m_log->contains(QStringLiteral("the program started without a session")));
 }
 
 void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials_data()

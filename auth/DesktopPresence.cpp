@@ -35,7 +35,7 @@ void VelmoraAuth::setUpDesktopPresence()
         startWithDesktopAction->setChecked(velmora::startsWithDesktop());
     });
     startWithDesktopAction->setChecked(velmora::startsWithDesktop());
-    automaticLogin = std::make_unique<AutomaticLogin>(*this, exitAction);
+    automaticLogin = std::make_unique<AutomaticLogin>(*this, startWithDesktopAction);
     showTrayState();
 }
 

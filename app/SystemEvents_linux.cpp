@@ -88,7 +88,23 @@ public:
         });
     }
 
-    ~SystemBusListener() override { QDBusConnection::disconnectFromBus(m_connection); }
+    ~SystemBusListener() override
+    {
+        // Nothing of the connection may outlive it: the answers not yet come, then the signals.
+        qDeleteAll(findChildren<QDBusPendingCallWatcher*>());
+        QDBusConnection bus(m_connection);
+        bus.disconnect(networkManager, networkManagerPath, networkManager,
+                       QStringLiteral("StateChanged"), this, SLOT(stateChanged(uint)));
+        bus.disconnect(networkManager, networkManagerPath, properties,
+                       QStringLiteral("PropertiesChanged"), this,
+                       SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+        bus.disconnect(networkManager, networkManagerPath, networkManager,
+                       QStringLiteral("PropertiesChanged"), this,
+                       SLOT(managerPropertiesChanged(QVariantMap)));
+        bus.disconnect(login, loginPath, loginManager, QStringLiteral("PrepareForSleep"), this,
+                       SLOT(prepareForSleep(bool)));
+        QDBusConnection::disconnectFromBus(m_connection);
+    }
 
 private slots:
     void stateChanged(uint state)

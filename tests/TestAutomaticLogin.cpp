@@ -43,6 +43,7 @@ private slots:
     void nothingAfterTheApplianceKickedTheUserOut();
     void nothingDuringTheUsersOwnLogin();
     void changedApplianceIdentityWaitsForTheWindow();
+    void closingWhileAnAttemptRunsIsOrderly();
 
 private:
     // What an earlier run left: the remembered credentials, the option, the endpoint and, with
@@ -430,6 +431,30 @@ void TestAutomaticLogin::changedApplianceIdentityWaitsForTheWindow()
     QCOMPARE(logins(), 0);
     for (const auto& request : m_appliance->requestLog())
         QVERIFY(request.method.empty()); // handshakes only: nothing was sent
+}
+
+void TestAutomaticLogin::closingWhileAnAttemptRunsIsOrderly()
+{
+    // Closed while the watcher waits for the bus's first answers and the start's attempt waits
+    // for its login: everything they touch stays until they have ended (what the sanitizers
+    // check here).
+    startServices();
+    earlierRun(false);
+    standin::FaultRule slow =
+        faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::seconds(20));
+    slow.times = standin::Times::untilCleared();
+    m_appliance->injectFault(slow);
+    const LogTail log(m_home.logFile());
+    for (int round = 0; round < 12; ++round) {
+        QElapsedTimer timer;
+        {
+            VelmoraAuth window;
+            QTest::qWait(round % 6 * 10);
+            timer.start();
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
+    }
+    QCOMPARE(log.count(QStringLiteral("Log in automatically: the program started")), 12);
 }
 
 VELMORA_TEST_MAIN(TestAutomaticLogin)

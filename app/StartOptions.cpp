@@ -27,9 +27,15 @@ StartOptions readStartOptions(const QCoreApplication& application)
 {
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Signs you in to the captive portal of a Velmora firewall appliance and "
-                       "keeps the session alive."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Signs you in to the captive portal of a Velmora firewall appliance and keeps the session "
+        "alive.\n\n"
+        "\"Log in automatically\" in the tray menu (off by default; only while \"Remember me\"\n"
+        "keeps your credentials) logs in by itself at start, when the network comes up or\n"
+        "changes, after a wake from sleep, and again after a failed attempt (4 seconds doubling\n"
+        "to 5 minutes). Until you log in from the window again, it never acts after your\n"
+        "Logout, after an administrator kicked you out or blocked you, or on a changed\n"
+        "appliance identity; nor while you log in yourself."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption startHidden(

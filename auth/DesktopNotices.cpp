@@ -73,6 +73,12 @@ void DesktopNotices::reloginFailed(const QString& reason)
                .arg(shortReason(reason)));
 }
 
+void DesktopNotices::automaticLoginFailed(const QString& reason)
+{
+    notify(QStringLiteral("Could not log in"),
+           QStringLiteral("Logging in automatically failed: %1").arg(shortReason(reason)));
+}
+
 void DesktopNotices::keepAliveUnanswered()
 {
     if (++m_unanswered != unansweredBeforeNotice)

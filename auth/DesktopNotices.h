@@ -34,6 +34,8 @@ public:
     // The portal session's events.
     void sessionEnded(const QString& reason);
     void reloginFailed(const QString& reason);
+    // Logging in automatically kept failing until its back-off ran out.
+    void automaticLoginFailed(const QString& reason);
     void keepAliveUnanswered();
     // Any answer of the appliance to a keep-alive or a login.
     void applianceAnswered();

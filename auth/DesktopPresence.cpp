@@ -2,6 +2,7 @@
 
 #include "app/StartWithDesktop.h"
 #include "app/Trace.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
 #include "auth/TrayState.h"
 
@@ -34,6 +35,7 @@ void VelmoraAuth::setUpDesktopPresence()
         startWithDesktopAction->setChecked(velmora::startsWithDesktop());
     });
     startWithDesktopAction->setChecked(velmora::startsWithDesktop());
+    automaticLogin = std::make_unique<AutomaticLogin>(*this, startWithDesktopAction);
     showTrayState();
 }
 
@@ -47,7 +49,7 @@ void VelmoraAuth::showTrayState()
     using velmora::TrayState;
     const int page = ui.stackedWidget->currentIndex();
     TrayState state = TrayState::NotConnected;
-    if (page == 1 || (page == 0 && sessionCheckUnderWay))
+    if (page == 1 || (page == 0 && (sessionCheckUnderWay || automaticLogin->underWay())))
         state = TrayState::UnderWay;
     else if (page == 2 && !notices->isApplianceSilent())
         state = TrayState::Connected;

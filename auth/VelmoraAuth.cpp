@@ -2,6 +2,7 @@
 
 #include "app/ProgramPath.h"
 #include "app/Trace.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/ScreenReaderNotices.h"
 #include "auth/TrayState.h"
 #include "discovery/RouteTracer.h"
@@ -55,6 +56,7 @@ VelmoraAuth::VelmoraAuth(QWidget* parent)
     restoreRememberedCredentials();
     logProgramPath();
     connectFormActions();
+    automaticLogin->windowReady(sessionCheckUnderWay);
 }
 
 VelmoraAuth::~VelmoraAuth()

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class AutomaticLogin;
 class DesktopNotices;
 class QAction;
 class QCloseEvent;
@@ -150,6 +151,9 @@ private:
         bool asked = false;
         bool refused = false; // the user said No: the login ends
         std::string refusedEndpoint;
+        // An automatic login only tells of a changed identity, and notes that it met one.
+        bool tellOnly = false;
+        bool changeSeen = false;
     };
     // The question of the login that runs on this thread; none on any other thread.
     static thread_local IdentityQuestion* loginQuestion;
@@ -266,6 +270,9 @@ private:
     // The start-up session check is running; GUI thread only.
     bool sessionCheckUnderWay = false;
     int shownTrayState = -1;
+    // "Log in automatically". Declared last: it goes first, while everything it uses is there.
+    std::unique_ptr<AutomaticLogin> automaticLogin;
 
+    friend class AutomaticLogin; // runs the login workflow's steps with remembered credentials
     friend class VelmoraAuthInspector; // the tests' window into the members above
 };

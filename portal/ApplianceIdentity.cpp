@@ -45,7 +45,9 @@ bool VelmoraAuth::trustChangedIdentity(const Endpoint& endpoint, const std::stri
                                        const std::string& shown)
 {
     IdentityQuestion* question = loginQuestion;
-    if (!question) {
+    if (!question || question->tellOnly) {
+        if (question)
+            question->changeSeen = true;
         noteIdentityChange(endpoint, shown);
         return false;
     }
@@ -81,6 +83,8 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
         return true;
     const std::string where = endpointText(address, port);
     IdentityQuestion* question = loginQuestion;
+    if (question && question->tellOnly)
+        question->changeSeen = true;
     if (!question || !question->mayAsk || question->asked) {
         traceError("Plain HTTP is not used at " + where
                    + ": the appliance there showed an identity over HTTPS before");

@@ -3,10 +3,12 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
+#include "settings/RememberedLogin.h"
 
 #include <exception>
 #include <iostream>
@@ -77,7 +79,18 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 name = username;
                 password = loginPassword;
             }
-            if (loginExchange(name, password, logins))
+            // A session revived at start was never logged in by this run: its password is the
+            // one "Remember me" keeps, and only for the same name.
+            if (password.empty()) {
+                const auto remembered = velmora::readRememberedLogin(registryStore);
+                if (remembered && remembered->username == name)
+                    password = remembered->password;
+            }
+            // Without one, no login goes out: an empty password is a failed login to the
+            // appliance, and failed logins count towards blocking the account.
+            if (password.empty())
+                traceError("No password to log in again with");
+            else if (loginExchange(name, password, logins))
                 return true;
         }
 
@@ -104,6 +117,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 isLoggedOut = true;
                 errorMessage = answer.errorsJson;
             }
+            automaticLogin->applianceEnded(message);
             returnToLoginPage(logins);
             noticeEnd();
             return false;

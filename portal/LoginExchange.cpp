@@ -2,6 +2,7 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
@@ -105,6 +106,7 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
                     keepAliveWorker->enabled = false;
                     isLoggedOut = true;
                 }
+                automaticLogin->applianceEnded(answer.errors);
                 onGuiThreadUnlessSuperseded(logins, [this] {
                     clearPasswordUnlessRemembered();
                     if (ui.stackedWidget->currentIndex() == 2) {

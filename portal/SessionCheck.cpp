@@ -1,5 +1,7 @@
 #include "auth/VelmoraAuth.h"
 
+#include "auth/AutomaticLogin.h"
+
 #include "portal/TimeWorker.h"
 
 #include <QThread>
@@ -18,8 +20,8 @@ void VelmoraAuth::startSessionCheck()
     context->moveToThread(checkThread);
     connect(checkThread, &QThread::started, context, [this, checkThread, logins] {
         // isLoggedOut is still false from construction, so this keep-alive goes out.
+        bool revived = false;
         if (keepAliveExchange(logins)) {
-            bool revived = false;
             {
                 std::lock_guard lock(stateMutex);
                 revived = userLogins == logins;
@@ -34,6 +36,7 @@ void VelmoraAuth::startSessionCheck()
                                             [this] { ui.stackedWidget->setCurrentIndex(2); });
         }
         emit keepAliveFinished();
+        onGuiThread([this, revived] { automaticLogin->sessionCheckEnded(revived); });
         checkThread->quit();
         workEnds();
     });

@@ -35,6 +35,8 @@ test_packages=(
     mmdebstrap
     # The screen reader's view: the accessibility bus, its Python client, a session bus.
     at-spi2-core python3-pyatspi dbus-daemon
+    # NetworkManager and logind played on a private system bus for the automatic login's tests.
+    python3-dbusmock
 )
 
 case "${1:-test}" in

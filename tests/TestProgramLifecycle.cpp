@@ -376,6 +376,8 @@ void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow_data()
     QTest::addColumn<QByteArray>("said");
     QTest::newRow("--help lists the options")
         << "--help" << 0 << QByteArray("--start-hidden  Start in the system tray");
+    QTest::newRow("--help tells of logging in automatically")
+        << "--help" << 0 << QByteArray("\"Log in automatically\" in the tray menu");
     QTest::newRow("--version") << "--version" << 0 << QByteArray("VelmoraAuth 1.0.0");
     QTest::newRow("an unknown option")
         << "--start-hiden" << 2 << QByteArray("Unknown option 'start-hiden'.");

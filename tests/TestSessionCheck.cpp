@@ -48,6 +48,8 @@ private slots:
     void loginStartedDuringTheCheckWins_data();
     void loginStartedDuringTheCheckWins();
     void closingAtAnyStepOfACheckIsOrderly();
+    void expiredSessionLogsInOnlyWithTheRememberedPassword_data();
+    void expiredSessionLogsInOnlyWithTheRememberedPassword();
 
 private:
     // What a successful login of an earlier run left in the store.
@@ -248,6 +250,60 @@ void TestSessionCheck::closingAtAnyStepOfACheckIsOrderly()
             timer.start();
         }
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
+    }
+}
+
+void TestSessionCheck::expiredSessionLogsInOnlyWithTheRememberedPassword_data()
+{
+    QTest::addColumn<QString>("rememberedName");
+    QTest::addColumn<QString>("rememberedPassword");
+    QTest::addColumn<bool>("loginSent");
+    QTest::newRow("remembered for the session's name") << "ann"
+                                                       << "secret" << true;
+    QTest::newRow("nothing remembered") << ""
+                                        << "" << false;
+    QTest::newRow("remembered for another name") << "bob"
+                                                 << "secret" << false;
+}
+
+void TestSessionCheck::expiredSessionLogsInOnlyWithTheRememberedPassword()
+{
+    // The run that revives a session never typed its password: the re-login after "Session
+    // Expired" takes the remembered one, or sends nothing.
+    QFETCH(QString, rememberedName);
+    QFETCH(QString, rememberedPassword);
+    QFETCH(bool, loginSent);
+    storeSessionOfEarlierRun();
+    if (!rememberedName.isEmpty()) {
+        VelmoraAuth earlier;
+        VelmoraAuthInspector(earlier).rememberCredentials(rememberedName.toStdString(),
+                                                          rememberedPassword.toStdString());
+    }
+    m_appliance->expireSessions();
+    m_appliance->clearRequestLog();
+
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    FinishCounter finished(window);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
+    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
+
+    std::vector<std::string> passwords;
+    for (const auto& request : m_appliance->requestLog()) {
+        if (request.param("pageto") == "c")
+            passwords.push_back(request.param("password").value_or("(none)"));
+    }
+    if (loginSent) {
+        QCOMPARE(passwords, std::vector<std::string> { "secret" });
+        QTRY_COMPARE(inspect.ui().stackedWidget->currentIndex(), 2);
+        QVERIFY(inspect.isLoggedIn());
+        QVERIFY(inspect.tickerEnabled());
+    } else {
+        QCOMPARE(passwords, std::vector<std::string> {});
+        QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
+        QVERIFY(!inspect.isLoggedIn());
+        QVERIFY(inspect.isLoggedOut());
+        QVERIFY(!inspect.tickerEnabled());
     }
 }
 

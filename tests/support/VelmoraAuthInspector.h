@@ -1,5 +1,6 @@
 #pragma once
 
+#include "auth/AutomaticLogin.h"
 #include "auth/VelmoraAuth.h"
 #include "portal/TimeWorker.h"
 
@@ -24,6 +25,7 @@ public:
     QSystemTrayIcon* trayIcon() { return m_window.trayIcon.get(); }
     QAction* exitAction() { return m_window.exitAction; }
     QAction* startWithDesktopAction() { return m_window.startWithDesktopAction; }
+    AutomaticLogin& automaticLogin() { return *m_window.automaticLogin; }
     QMenu* trayMenu() { return m_window.trayMenu; }
     DesktopNotices* notices() { return m_window.notices; }
 

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "settings/RegistryStore.h"
+
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+// The credentials that "Remember me" keeps for the next start.
+struct RememberedLogin
+{
+    std::string username;
+    std::string password;
+};
+
+// What the settings store remembers: nothing unless "Remember me" was ticked at the last login
+// and both the name and the password are there. Safe on any thread: the store has no state.
+std::optional<RememberedLogin> readRememberedLogin(const RegistryStore& store);
+
+} // namespace velmora

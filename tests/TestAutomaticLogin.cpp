@@ -1,0 +1,461 @@
+#include "settings/AutomaticLoginSettings.h"
+#include "support/ModalBoxes.h"
+#include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
+#include "support/SystemServices.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMenu>
+
+using standin::Exchange;
+using standin::Scheme;
+
+// "Log in automatically" against the stand-in appliance, the real window, and NetworkManager and
+// logind played on a system bus of the test's own. Each case counts the logins at the stand-in.
+class TestAutomaticLogin : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestAutomaticLogin(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startWithRememberedCredentialsLogsInOnce();
+    void expiredSessionAtStartIsOneLogin_data();
+    void expiredSessionAtStartIsOneLogin();
+    void nothingAtStartWithoutTheOptionOrTheCredentials_data();
+    void nothingAtStartWithoutTheOptionOrTheCredentials();
+    void trayActionFollowsRememberMeAndStoresTheOption();
+    void networkUpConfirmsAStoredSessionBeforeItLogsIn();
+    void afterDailyLogoutABurstOfEventsIsOneLogin();
+    void resumeWaitsForTheNetworkThenLogsInOnce();
+    void refusingApplianceSeesAttemptsSpacedByTheBackOff();
+    void nothingAfterTheUsersLogoutUntilTheyLogInAgain();
+    void nothingAfterTheApplianceKickedTheUserOut();
+    void nothingDuringTheUsersOwnLogin();
+    void changedApplianceIdentityWaitsForTheWindow();
+    void closingWhileAnAttemptRunsIsOrderly();
+
+private:
+    // What an earlier run left: the remembered credentials, the option, the endpoint and, with
+    // keepSession, the session (without it the start has no session to check).
+    void earlierRun(bool keepSession, const std::string& rememberedPassword = "secret");
+    std::unique_ptr<VelmoraAuth> startWindow();
+    void startServices();
+    int logins() const;
+    // Logged in at start, then the appliance's Daily Logout ends the session at the next tick.
+    void loggedInThenDailyLogout();
+
+    IsolatedHome& m_home;
+    std::unique_ptr<SystemServices> m_system;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::unique_ptr<LogTail> m_log;
+};
+
+void TestAutomaticLogin::initTestCase()
+{
+    m_system = std::make_unique<SystemServices>();
+    QVERIFY2(m_system->isRunning(), "dbus-daemon for the private system bus");
+}
+
+void TestAutomaticLogin::init()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+}
+
+void TestAutomaticLogin::cleanup()
+{
+    m_inspect.reset();
+    m_window.reset();
+    m_system->stopServices();
+    m_appliance.reset();
+}
+
+void TestAutomaticLogin::startServices()
+{
+    QVERIFY(m_system->startNetworkManager());
+    QVERIFY(m_system->startLogind());
+}
+
+void TestAutomaticLogin::earlierRun(bool keepSession, const std::string& rememberedPassword)
+{
+    {
+        VelmoraAuth earlier;
+        VelmoraAuthInspector inspect(earlier);
+        inspect.setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+        QVERIFY(earlier.login("ann", "secret"));
+        inspect.rememberCredentials("ann", rememberedPassword);
+    }
+    QVERIFY(storeValue(velmora::automaticLoginValueName, "1"));
+    if (!keepSession)
+        QVERIFY(storeValue(u"keep_k1", ""));
+    m_appliance->clearRequestLog();
+}
+
+std::unique_ptr<VelmoraAuth> TestAutomaticLogin::startWindow()
+{
+    m_log = std::make_unique<LogTail>(m_home.logFile());
+    auto window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*window);
+    // Before the event loop runs: the start's attempt reports after this.
+    m_inspect->automaticLogin().setBackOff(std::chrono::seconds(60), std::chrono::seconds(60));
+    return window;
+}
+
+int TestAutomaticLogin::logins() const
+{
+    int count = 0;
+    for (const auto& request : m_appliance->requestLog())
+        count += request.param("pageto") == "c";
+    return count;
+}
+
+void TestAutomaticLogin::loggedInThenDailyLogout()
+{
+    earlierRun(false);
+    m_window = startWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QCOMPARE(logins(), 1);
+    m_appliance->dailyLogout();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QVERIFY(m_inspect->isLoggedOut());
+    // Not at once: only a later event, resume or start logs in again.
+    QTest::qWait(2 * AutomaticLogin::eventSettling.count());
+    QCOMPARE(logins(), 1);
+}
+
+void TestAutomaticLogin::startWithRememberedCredentialsLogsInOnce()
+{
+    // No NetworkManager, no logind: the start still logs in, and the log says once what is
+    // missing.
+    earlierRun(false);
+    m_window = startWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QVERIFY(m_log->hasLine("info", "Log in automatically: the program started without a session"));
+    QVERIFY(m_log->hasLine("info", "Logged in automatically"));
+    std::vector<std::string> passwords;
+    for (const auto& request : m_appliance->requestLog()) {
+        if (request.param("pageto") == "c")
+            passwords.push_back(request.param("password").value_or(""));
+    }
+    QCOMPARE(passwords, std::vector<std::string> { "secret" });
+    QTRY_COMPARE(m_log->count(QStringLiteral("No network events on this system")), 1);
+    QTRY_COMPARE(m_log->count(QStringLiteral("No resume events on this system")), 1);
+
+    // The ticker's keep-alive follows, and no second login.
+    QTRY_VERIFY_WITH_TIMEOUT(m_appliance->requestLog().back().param("pageto") == "ka", 12000);
+    QCOMPARE(logins(), 1);
+    QVERIFY(m_inspect->tickerEnabled());
+}
+
+void TestAutomaticLogin::expiredSessionAtStartIsOneLogin_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("accepted") << "secret";
+    QTest::newRow("refused") << "wrong";
+}
+
+void TestAutomaticLogin::expiredSessionAtStartIsOneLogin()
+{
+    // The start-up check's re-login with the remembered password is the start's login: a
+    // refusal waits for the back-off instead of logging in again at once.
+    QFETCH(QString, password);
+    earlierRun(true, password.toStdString());
+    m_appliance->expireSessions();
+    m_window = startWindow();
+    if (password == QLatin1String("secret")) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+        QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_log->contains(QStringLiteral("Automatic login tries again in 60 s")), 10000);
+    }
+    QCOMPARE(logins(), 1);
+    QVERIFY(!m_log->contains(QStringLiteral("the program started without a session")));
+}
+
+void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials_data()
+{
+    QTest::addColumn<bool>("optionOn");
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("option off") << false << "Log in automatically is off";
+    QTest::newRow("nothing remembered")
+        << true << "Automatic login needs the credentials that Remember me keeps";
+}
+
+void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials()
+{
+    QFETCH(bool, optionOn);
+    QFETCH(QString, logLine);
+    startServices();
+    earlierRun(false);
+    QVERIFY(storeValue(velmora::automaticLoginValueName, optionOn ? "1" : "0"));
+    if (optionOn) {
+        VelmoraAuth earlier;
+        VelmoraAuthInspector(earlier).forgetCredentials();
+    }
+    m_window = startWindow();
+    QTRY_VERIFY(m_log->hasLine("info", logLine));
+    QCOMPARE(logins(), 0);
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+}
+
+void TestAutomaticLogin::trayActionFollowsRememberMeAndStoresTheOption()
+{
+    m_window = startWindow();
+    QAction* action = m_inspect->automaticLogin().action();
+    QVERIFY(m_inspect->trayMenu()->actions().contains(action));
+    QVERIFY(action->isCheckable());
+    QVERIFY(!action->isChecked());
+    QVERIFY(!action->isEnabled()); // nothing remembered
+
+    m_inspect->rememberCredentials("ann", "secret");
+    emit m_inspect->trayMenu()->aboutToShow();
+    QVERIFY(action->isEnabled());
+    action->trigger();
+    QVERIFY(action->isChecked());
+    QCOMPARE(storedValue(velmora::automaticLoginValueName), "1");
+    action->trigger();
+    QVERIFY(!action->isChecked());
+    QCOMPARE(storedValue(velmora::automaticLoginValueName), "0");
+
+    m_inspect->forgetCredentials();
+    emit m_inspect->trayMenu()->aboutToShow();
+    QVERIFY(!action->isEnabled());
+}
+
+void TestAutomaticLogin::networkUpConfirmsAStoredSessionBeforeItLogsIn()
+{
+    startServices();
+    earlierRun(true);
+    // The start's check finds no appliance; the network then goes and comes back.
+    m_appliance->stopListeners(standin::SessionsOnStop::keep);
+    m_window = startWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(QStringLiteral("Automatic login tries again in 60 s")),
+                             10000);
+    QVERIFY(m_system->setNetworkState(SystemServices::disconnected));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("The network is down")));
+    m_appliance->startListeners();
+    m_appliance->expireSessions();
+    m_appliance->clearRequestLog();
+
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QVERIFY(m_log->hasLine("info", "Log in automatically: the network came up or changed"));
+    const auto requests = m_appliance->requestLog();
+    QVERIFY(requests.size() >= 2);
+    QCOMPARE(requests[0].param("pageto"), "ka"); // the state first
+    QCOMPARE(requests[1].param("pageto"), "c");
+    QCOMPARE(requests[1].param("password"), "secret");
+    QCOMPARE(logins(), 1);
+    QVERIFY(m_inspect->tickerEnabled());
+}
+
+void TestAutomaticLogin::afterDailyLogoutABurstOfEventsIsOneLogin()
+{
+    startServices();
+    loggedInThenDailyLogout();
+
+    // What a network change looks like from NetworkManager: state and connectivity, at once;
+    // then more while the login it started waits for its answer.
+    m_appliance->injectFault(
+        faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QVERIFY(m_system->setConnectivity(SystemServices::connectivityPortal));
+    QTRY_COMPARE_WITH_TIMEOUT(logins(), 2, 10000);
+    QVERIFY(m_system->setConnectivity(SystemServices::connectivityFull));
+    QTest::qWait(2 * AutomaticLogin::eventSettling.count()); // past the first burst's settling
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    // The ticker takes over; still the one login.
+    const std::size_t before = m_appliance->requestLog().size();
+    QTRY_VERIFY_WITH_TIMEOUT(m_appliance->requestLog().size() > before, 12000);
+    QCOMPARE(logins(), 2);
+    QCOMPARE(m_log->count(QStringLiteral("Log in automatically: the network came up")), 1);
+}
+
+void TestAutomaticLogin::resumeWaitsForTheNetworkThenLogsInOnce()
+{
+    startServices();
+    loggedInThenDailyLogout();
+
+    // Asleep and back: NetworkManager is still asleep when logind says so.
+    QVERIFY(m_system->setNetworkState(SystemServices::asleep));
+    QVERIFY(m_system->prepareForSleep(true));
+    QVERIFY(m_system->prepareForSleep(false));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("Resumed from sleep: automatic login waits")));
+    QCOMPARE(logins(), 1);
+
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QVERIFY(m_log->hasLine("info", "Log in automatically: the computer woke from sleep"));
+    QCOMPARE(logins(), 2);
+
+    // Resumed on a network that is up: at once.
+    m_appliance->dailyLogout();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QVERIFY(m_system->prepareForSleep(false));
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QCOMPARE(logins(), 3);
+}
+
+void TestAutomaticLogin::refusingApplianceSeesAttemptsSpacedByTheBackOff()
+{
+    earlierRun(false, "wrong");
+    m_window = startWindow();
+    const std::vector<int> waits { 0, 300, 600, 1200 };
+    m_inspect->automaticLogin().setBackOff(std::chrono::milliseconds(waits[1]),
+                                           std::chrono::milliseconds(waits[3]));
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> arrivals;
+    while (arrivals.size() < waits.size() && clock.elapsed() < 20000) {
+        if (logins() > static_cast<int>(arrivals.size()))
+            arrivals.push_back(clock.elapsed());
+        QTest::qWait(5);
+    }
+    QCOMPARE(arrivals.size(), waits.size());
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        const qint64 gap = arrivals[i] - arrivals[i - 1];
+        QVERIFY2(
+            gap >= waits[i] - 10,
+            qPrintable(QStringLiteral("attempt %1 came %2 ms after the last").arg(i).arg(gap)));
+    }
+    // The back-off has run out against a refusal: the user is told, and it stops.
+    QTRY_VERIFY(m_log->contains(QStringLiteral("Automatic login stops retrying")));
+    QVERIFY(m_log->contains(QStringLiteral("notice in: Could not log in"))
+            || m_log->contains(QStringLiteral("notice on the desktop: Could not log in")));
+    QCOMPARE(logins(), 4);
+    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+}
+
+void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
+{
+    startServices();
+    earlierRun(false);
+    m_window = startWindow();
+    m_window->show();
+    auto& ui = m_inspect->ui();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
+    QTest::mouseClick(ui.logout, Qt::LeftButton);
+    QTRY_COMPARE(ui.stackedWidget->currentIndex(), 0);
+    QCOMPARE(storedValue(velmora::automaticLoginHoldValueName), "logout");
+
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("waits for the user: they logged out")));
+    QCOMPARE(logins(), 1);
+
+    // Across a restart too.
+    m_inspect.reset();
+    m_window.reset();
+    m_window = startWindow();
+    m_window->show();
+    QTRY_VERIFY(m_log->contains(QStringLiteral("waits for the user: they logged out")));
+    QCOMPARE(logins(), 1);
+
+    // The user's own login lifts it; the logout forgot the endpoint, so they type it.
+    ModalBoxes boxes;
+    auto& again = m_inspect->ui();
+    QCOMPARE(again.lineEdit_password->text(), QStringLiteral("secret")); // remembered
+    again.autoDetectIpAddress->setChecked(false);
+    again.autoDetectPortAddress->setChecked(false);
+    again.lineEdit_ipAdress->setText(QStringLiteral("127.0.0.1"));
+    again.lineEdit_portadress->setText(QString::number(m_appliance->listeners().at(0).port));
+    QTest::mouseClick(again.login, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(again.stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE(storedValue(velmora::automaticLoginHoldValueName), "");
+    QCOMPARE(logins(), 2);
+}
+
+void TestAutomaticLogin::nothingAfterTheApplianceKickedTheUserOut()
+{
+    startServices();
+    earlierRun(false);
+    m_window = startWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    m_appliance->kickOut("ann");
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QTRY_COMPARE(storedValue(velmora::automaticLoginHoldValueName), "appliance");
+
+    QCOMPARE(m_log->count(QStringLiteral("administrator ended the session")), 1);
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_COMPARE(m_log->count(QStringLiteral("administrator ended the session")), 2);
+    QVERIFY(m_system->prepareForSleep(false));
+    QTRY_COMPARE(m_log->count(QStringLiteral("administrator ended the session")), 3);
+    QCOMPARE(logins(), 1);
+}
+
+void TestAutomaticLogin::nothingDuringTheUsersOwnLogin()
+{
+    startServices();
+    loggedInThenDailyLogout();
+    m_window->show();
+    ModalBoxes boxes;
+    m_appliance->injectFault(
+        faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::milliseconds(2500)));
+    auto& ui = m_inspect->ui();
+    QTest::mouseClick(ui.login, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(logins(), 2, 10000); // the user's, held back at the stand-in
+
+    QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
+    QTRY_VERIFY(m_log->contains(QStringLiteral("leaves it to the user's own login")));
+    QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
+    QCOMPARE(logins(), 2);
+}
+
+void TestAutomaticLogin::changedApplianceIdentityWaitsForTheWindow()
+{
+    // The same address and port, served with a fresh key: only a login from the window may ask
+    // whether to trust it.
+    earlierRun(false);
+    const auto where = m_appliance->listeners();
+    m_appliance.reset();
+    m_appliance = startAppliance(where);
+    ModalBoxes boxes;
+    m_window = startWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(storedValue(velmora::automaticLoginHoldValueName), "identity", 10000);
+    QVERIFY(
+        m_log->contains(QStringLiteral("waits for the user: the appliance showed a new identity")));
+    QCOMPARE(logins(), 0);
+    for (const auto& request : m_appliance->requestLog())
+        QVERIFY(request.method.empty()); // handshakes only: nothing was sent
+}
+
+void TestAutomaticLogin::closingWhileAnAttemptRunsIsOrderly()
+{
+    // Closed while the watcher waits for the bus's first answers and the start's attempt waits
+    // for its login: everything they touch stays until they have ended (what the sanitizers
+    // check here).
+    startServices();
+    earlierRun(false);
+    standin::FaultRule slow =
+        faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::seconds(20));
+    slow.times = standin::Times::untilCleared();
+    m_appliance->injectFault(slow);
+    const LogTail log(m_home.logFile());
+    for (int round = 0; round < 12; ++round) {
+        QElapsedTimer timer;
+        {
+            VelmoraAuth window;
+            QTest::qWait(round % 6 * 10);
+            timer.start();
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
+    }
+    QCOMPARE(log.count(QStringLiteral("Log in automatically: the program started")), 12);
+}
+
+VELMORA_TEST_MAIN(TestAutomaticLogin)
+#include "TestAutomaticLogin.moc"

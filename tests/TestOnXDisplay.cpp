@@ -1,4 +1,5 @@
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -101,6 +102,35 @@ int viewableWindowsOf(const XDisplay& display, qint64 pid)
     return viewable;
 }
 
+// What a login of an earlier day leaves in the store: a session at the appliance.
+bool storeSession(standin::StandInAppliance& appliance)
+{
+    VelmoraAuth earlier;
+    VelmoraAuthInspector(earlier).setEndpoint("127.0.0.1", appliance.listeners().at(0).port, true);
+    const bool stored = earlier.login("ann", "secret");
+    appliance.clearRequestLog();
+    return stored;
+}
+
+// The appliance takes every keep-alive's connection and request and never answers, until its
+// scripts are cleared and its listeners restarted.
+void silence(standin::StandInAppliance& appliance)
+{
+    standin::FaultRule silent =
+        faultOn(standin::Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::minutes(10));
+    silent.times = standin::Times::untilCleared();
+    appliance.injectFault(silent);
+}
+
+bool waitForSilentKeepAlive(const standin::StandInAppliance& appliance)
+{
+    return appliance.waitUntil(
+        [](const std::vector<standin::LoggedRequest>& log) {
+            return !log.empty() && log.back().treatment == "slow";
+        },
+        std::chrono::seconds(15));
+}
+
 // The program's real entry (the harness) on `display`, working through `steps`; what it printed
 // on standard error, once `done` holds for it or the program has ended.
 class Run
@@ -121,15 +151,29 @@ public:
         }
     }
 
-    bool waitFor(const QByteArray& text, int milliseconds = 20000)
+    // Whether the program said `text` (after the first `from` bytes of what it said) within the
+    // time.
+    bool waitFor(const QByteArray& text, int milliseconds = 20000, int from = 0)
     {
         QElapsedTimer timer;
         timer.start();
-        while (!(m_said += m_process.readAllStandardError()).contains(text)
+        while ((m_said += m_process.readAllStandardError()).indexOf(text, from) < 0
                && timer.elapsed() < milliseconds && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(100);
+            m_process.waitForReadyRead(20);
         m_said += m_process.readAllStandardError();
-        return m_said.contains(text);
+        return m_said.indexOf(text, from) >= 0;
+    }
+    // Where what it says from now on starts.
+    int mark()
+    {
+        m_said += m_process.readAllStandardError();
+        return m_said.size();
+    }
+    // A step for the harness, run as soon as the program's GUI thread gets to it.
+    void step(const char* name)
+    {
+        m_process.write(QByteArray(name) + '\n');
+        m_process.waitForBytesWritten(1000);
     }
     QByteArray said() const { return m_said; }
     QProcess& process() { return m_process; }
@@ -163,6 +207,8 @@ private slots:
     void noTextIsClippedAtAnyScale();
     void hiddenStartRevivesTheStoredSessionInTheTray_data();
     void hiddenStartRevivesTheStoredSessionInTheTray();
+    void silentApplianceNeverHoldsTheWindow_data();
+    void silentApplianceNeverHoldsTheWindow();
 
 private:
     IsolatedHome& m_home;
@@ -268,14 +314,7 @@ void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
     QFETCH(int, viewable);
     QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
     const auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
-    {
-        // What a login of an earlier day left in the store.
-        VelmoraAuth earlier;
-        VelmoraAuthInspector(earlier).setEndpoint("127.0.0.1", appliance->listeners().at(0).port,
-                                                  true);
-        QVERIFY(earlier.login("ann", "secret"));
-    }
-    appliance->clearRequestLog();
+    QVERIFY(storeSession(*appliance));
     XDisplay display(96, withTray);
     QVERIFY(display.isUp());
 
@@ -292,6 +331,81 @@ void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
     // And it stays so.
     QTest::qWait(1000);
     QCOMPARE(viewableWindowsOf(display, run.process().processId()), viewable);
+}
+
+void TestOnXDisplay::silentApplianceNeverHoldsTheWindow_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("Exit") << "exit";
+    QTest::newRow("SIGTERM") << "signal";
+}
+
+void TestOnXDisplay::silentApplianceNeverHoldsTheWindow()
+{
+    QFETCH(QString, end);
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    const auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
+    QVERIFY(storeSession(*appliance));
+    XDisplay display(96, true);
+    QVERIFY(display.isUp());
+    const LogTail log(m_home.logFile());
+    Run run(display, QString());
+    QVERIFY2(run.waitFor("TRAY|connected"), run.said().constData());
+    // The revival's keep-alive and one of the ticker's, answered: what the session sends.
+    QVERIFY(appliance->waitUntil([](const auto& requests) { return requests.size() >= 2; },
+                                 std::chrono::seconds(15)));
+    const std::string keepAlive = appliance->requestLog().back().target;
+
+    silence(*appliance);
+    QVERIFY(waitForSilentKeepAlive(*appliance));
+    QElapsedTimer silent;
+    silent.start();
+    int from = run.mark();
+    QElapsedTimer clock;
+    clock.start();
+    run.step("close");
+    run.step("report");
+    QVERIFY2(run.waitFor("WINDOW|visible=0", 1000, from), run.said().mid(from).constData());
+    qInfo("the window closed %lld ms after it was asked to", clock.elapsed());
+
+    QVERIFY2(run.waitFor("TRAY|not-connected", 15000, from), run.said().mid(from).constData());
+    qInfo("grey in the tray %lld ms after the keep-alive went unanswered", silent.elapsed());
+    QVERIFY(silent.elapsed() < 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        log.contains(QStringLiteral("Show notice in the system tray: Appliance not answering")),
+        15000 - silent.elapsed());
+
+    // It answers again: the session goes on as it was, with the same keep-alive and no login.
+    appliance->clearScripts();
+    from = run.mark();
+    const std::size_t before = appliance->requestLog().size();
+    appliance->stopListeners(standin::SessionsOnStop::keep);
+    appliance->startListeners();
+    QVERIFY2(run.waitFor("TRAY|connected", 15000, from), run.said().mid(from).constData());
+    const auto requests = appliance->requestLog();
+    QVERIFY(requests.size() > before);
+    for (const auto& request : requests)
+        QCOMPARE(request.target, keepAlive);
+
+    // Silent again: Exit or a signal ends the program at once all the same, with what it keeps.
+    silence(*appliance);
+    QVERIFY(waitForSilentKeepAlive(*appliance));
+    clock.restart();
+    if (end == QLatin1String("exit"))
+        run.step("exit");
+    else
+        ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
+    QVERIFY(run.process().waitForFinished(2000));
+    qInfo("ended %lld ms after it was asked to", clock.elapsed());
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 0);
+    QVERIFY(log.contains(end == QLatin1String("exit") ? QStringLiteral("Triggered exit button.")
+                                                      : QStringLiteral("Received termination")));
+    QCOMPARE(log.lines().last().section(QStringLiteral("] - "), 1),
+             QStringLiteral("All background work has ended."));
+    QVERIFY(QString::fromStdString(keepAlive).contains(
+        QStringLiteral("&k1=") + QString::fromStdString(storedValue(u"keep_k1"))));
 }
 
 VELMORA_TEST_MAIN(TestOnXDisplay)

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QtTest>
 
 #include <chrono>
 #include <mutex>
@@ -170,12 +171,20 @@ public:
     }
     void cancelRequests() { m_window.requests.cancelAll(); }
 
+    // A tick of the ticker, and the wait for its keep-alive to end on its own thread.
+    bool tick(int milliseconds = 20000)
+    {
+        m_window.checkALive();
+        return QTest::qWaitFor([this] { return !m_window.keepAliveUnderWay; }, milliseconds);
+    }
+    bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
+
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }
     bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }
     void setTickerEnabled(bool on) { m_window.keepAliveWorker->enabled = on; }
 
-    // Login and session-check threads started (and not yet deleted).
+    // Login, session-check and exchange threads started (and not yet deleted).
     int startedWorkerThreads()
     {
         int started = 0;
@@ -184,7 +193,7 @@ public:
         return started;
     }
 
-    // Login and session-check threads that are still running.
+    // Login, session-check and exchange threads that are still running.
     int runningWorkerThreads()
     {
         int running = 0;

@@ -28,6 +28,24 @@ DWORD probeFromAnotherProcess(const std::string& name)
     return wintest::runSelf({ "--probe-instance", name }).exitCode;
 }
 
+// Exit codes of a later start that asks the holder to show its window.
+constexpr DWORD holderAnswered = 30;
+constexpr DWORD holderSilent = 31;
+
+DWORD laterStart(const std::string& name)
+{
+    return wintest::runSelf({ "--ask-holder", name }).exitCode;
+}
+
+// The pipe the holder of `name` listens on in this logon session.
+std::wstring pipeOf(const std::string& name)
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string pipe = "\\\\.\\pipe\\" + name + " " + std::to_string(session);
+    return std::wstring(pipe.begin(), pipe.end());
+}
+
 } // namespace
 
 TEST_SUITE("single instance")
@@ -105,5 +123,46 @@ TEST_SUITE("single instance")
             SingleInstanceLock lock("NoSuchFolder\\" + instanceName("nested"));
             CHECK(lock.acquire() == Result::Unavailable);
         }
+    }
+
+    TEST_CASE("each later start has the holder show its window, and the holder still ends at once")
+    {
+        const std::string name = instanceName("shown");
+        wintest::Child holder({ "--hold-and-listen", name });
+        REQUIRE(holder.readLine() == "Acquired");
+        REQUIRE(holder.readLine() == "Listening");
+        for (int start = 0; start < 3; ++start) {
+            CHECK(laterStart(name) == holderAnswered);
+            CHECK(holder.readLine() == "Shown");
+        }
+        // Its listener waits for the next start: the end of the lock wakes it.
+        holder.closeInput();
+        CHECK(holder.wait() == acquiredInChild);
+        CHECK(laterStart(name) == 32);
+    }
+
+    TEST_CASE("a later start learns that a holder does not listen")
+    {
+        const std::string name = instanceName("deaf");
+        wintest::Child holder({ "--hold-instance", name });
+        REQUIRE(holder.readLine() == "Acquired");
+        CHECK(laterStart(name) == holderSilent);
+    }
+
+    TEST_CASE("a pipe of the same name made first by another keeps the holder from listening")
+    {
+        const std::string name = instanceName("squatted");
+        const HANDLE squatter = CreateNamedPipeW(pipeOf(name).c_str(), PIPE_ACCESS_INBOUND,
+                                                 PIPE_TYPE_BYTE | PIPE_WAIT, 4, 0, 0, 0, nullptr);
+        REQUIRE(squatter != INVALID_HANDLE_VALUE);
+        {
+            SingleInstanceLock lock(name);
+            REQUIRE(lock.acquire() == Result::Acquired);
+            CHECK_FALSE(lock.listenForLaterStarts([] {}));
+        }
+        CloseHandle(squatter);
+        SingleInstanceLock lock(name);
+        REQUIRE(lock.acquire() == Result::Acquired);
+        CHECK(lock.listenForLaterStarts([] {}));
     }
 }

@@ -102,6 +102,34 @@ int viewableWindowsOf(const XDisplay& display, qint64 pid)
     return viewable;
 }
 
+// Where a top-level window titled `title` stands among those the server shows: its place in the
+// root window's list of children, which follows their stacking; -1 when it does not show.
+int stackingPlace(const XDisplay& display, const QString& title)
+{
+    QProcess process;
+    process.setProcessEnvironment(display.environment());
+    process.start(QStringLiteral("xwininfo"),
+                  { QStringLiteral("-root"), QStringLiteral("-children") });
+    process.waitForFinished(10000);
+    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) \"([^\"]*)\""));
+    int place = 0;
+    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch match = windowId.match(line);
+        if (!match.hasMatch())
+            continue;
+        QProcess info;
+        info.setProcessEnvironment(display.environment());
+        info.start(QStringLiteral("xwininfo"), { QStringLiteral("-id"), match.captured(1) });
+        info.waitForFinished(10000);
+        if (!info.readAllStandardOutput().contains("Map State: IsViewable"))
+            continue;
+        if (match.captured(2) == title)
+            return place;
+        ++place;
+    }
+    return -1;
+}
+
 // What a login of an earlier day leaves in the store: a session at the appliance.
 bool storeSession(standin::StandInAppliance& appliance)
 {
@@ -207,6 +235,7 @@ private slots:
     void noTextIsClippedAtAnyScale();
     void hiddenStartRevivesTheStoredSessionInTheTray_data();
     void hiddenStartRevivesTheStoredSessionInTheTray();
+    void secondStartShowsAndRaisesTheRunningWindow();
     void silentApplianceNeverHoldsTheWindow_data();
     void silentApplianceNeverHoldsTheWindow();
 
@@ -331,6 +360,39 @@ void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
     // And it stays so.
     QTest::qWait(1000);
     QCOMPARE(viewableWindowsOf(display, run.process().processId()), viewable);
+}
+
+void TestOnXDisplay::secondStartShowsAndRaisesTheRunningWindow()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    XDisplay display(96, true);
+    QVERIFY(display.isUp());
+    Run first(display, QString());
+    const QString window = QStringLiteral("Velmora Auth");
+    const QString cover = QStringLiteral("xmessage");
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, window) >= 0, 20000);
+    // Another program's window over it, then the window hidden in the tray.
+    QProcess over;
+    over.setProcessEnvironment(display.environment());
+    over.start(
+        QStringLiteral("xmessage"),
+        { QStringLiteral("-geometry"), QStringLiteral("500x700+0+0"), QStringLiteral("over") });
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, cover) >= 0, 10000);
+    const int coverAbove = stackingPlace(display, cover) > stackingPlace(display, window) ? 1 : -1;
+    first.step("close");
+    QTRY_COMPARE_WITH_TIMEOUT(stackingPlace(display, window), -1, 10000);
+
+    Run second(display, QString());
+    QVERIFY2(second.waitFor("BOX|Error|Another instance of VelmoraAuth is already running."),
+             second.said().constData());
+    QVERIFY(second.process().waitForFinished(10000));
+    QCOMPARE(second.process().exitCode(), 1);
+    // Shown again, and over the other program's window now.
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, window) >= 0, 10000);
+    QCOMPARE(stackingPlace(display, cover) > stackingPlace(display, window) ? 1 : -1, -coverAbove);
+    QCOMPARE(first.process().state(), QProcess::Running);
+    over.kill();
+    over.waitForFinished(5000);
 }
 
 void TestOnXDisplay::silentApplianceNeverHoldsTheWindow_data()

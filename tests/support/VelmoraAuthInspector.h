@@ -5,8 +5,10 @@
 
 #include <QImage>
 #include <QSystemTrayIcon>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
-#include <QtTest>
+#include <QTimer>
 
 #include <chrono>
 #include <mutex>
@@ -175,7 +177,12 @@ public:
     bool tick(int milliseconds = 20000)
     {
         m_window.checkALive();
-        return QTest::qWaitFor([this] { return !m_window.keepAliveUnderWay; }, milliseconds);
+        const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait below sees the deadline when nothing else comes
+        wake.start(50);
+        while (m_window.keepAliveUnderWay && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return !m_window.keepAliveUnderWay;
     }
     bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
 

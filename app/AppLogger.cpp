@@ -2,7 +2,7 @@
 
 #include "app/LogLocation.h"
 
-#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <atomic>
@@ -41,7 +41,10 @@ AppLogger::AppLogger()
         privateFile.after_open = [](const spdlog::filename_t&, std::FILE* file) {
             velmora::keepLogFileToItself(file);
         };
-        auto logger = spdlog::basic_logger_mt("logger", velmora::logFilePath(), false, privateFile);
+        // The handlers run again for each new app.log after a rotation; the old files keep the
+        // mode they had.
+        auto logger = spdlog::rotating_logger_mt("logger", velmora::logFilePath(), rotateAtBytes,
+                                                 keptFiles, false, privateFile);
         // Someone tailing the log, or reading it after a crash, needs every line on disk at once.
         logger->flush_on(spdlog::level::trace);
         spdlog::set_default_logger(std::move(logger));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Levels of the diagnostic log, numbered as spdlog numbers its own.
@@ -11,6 +12,11 @@ enum class LogLevel : int { trace = 0, debug = 1, info = 2, warn = 3, err = 4, c
 class AppLogger
 {
 public:
+    // The log is bounded: past this size app.log becomes app.1.log (app.1.log app.2.log, and so
+    // on), and the oldest beyond keptFiles goes. A day connected writes some 3 MB.
+    static constexpr std::size_t rotateAtBytes = 5 * 1024 * 1024;
+    static constexpr std::size_t keptFiles = 3;
+
     static AppLogger& instance();
 
     // Writes one trace line; a level outside 0 to 5 writes nothing.

@@ -4,12 +4,14 @@
 #include "app/ProcessSignals.h"
 #include "app/SingleInstance.h"
 #include "app/StartOptions.h"
+#include "app/Trace.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <exception>
 #include <iostream>
@@ -52,6 +54,12 @@ void prepareDesktopScaling()
 int runVelmoraAuth(int argc, char* argv[])
 {
     velmora::ignoreBrokenPipes();
+    if (velmora::asksForHelpOrVersion(argc, argv)) {
+        // Answered and ended in readStartOptions, on a terminal without a display as well.
+        QCoreApplication commandLine(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
+        velmora::readStartOptions(commandLine);
+    }
     prepareDesktopScaling();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
@@ -61,13 +69,15 @@ int runVelmoraAuth(int argc, char* argv[])
     // window is hidden is the last window when it closes.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(windowIcon());
-    // --help and --version answer on the standard output the program was given, before the
+    // Refuses what it does not know on the standard error the program was given, before the
     // console takes it.
     const velmora::StartOptions options = velmora::readStartOptions(application);
     velmora::allocateHiddenConsole();
 
     velmora::SingleInstanceLock instanceLock(instanceName);
     if (instanceLock.acquire() == velmora::SingleInstanceLock::Result::AlreadyHeld) {
+        // The user who starts it again is looking for the window: the copy that runs shows it.
+        instanceLock.askHolderToShow();
         QMessageBox::critical(nullptr, QStringLiteral("Error"),
                               QStringLiteral("Another instance of VelmoraAuth is already running."),
                               QMessageBox::Ok);
@@ -77,6 +87,21 @@ int runVelmoraAuth(int argc, char* argv[])
 
     VelmoraAuth window;
     shapeMainWindow(window);
+    // The lock, and with it the listener, goes before the application, which therefore carries
+    // the request to the window.
+    instanceLock.listenForLaterStarts([shown = QPointer<VelmoraAuth>(&window)] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [shown] {
+                if (!shown)
+                    return;
+                traceInfo("Show the window for another start of the program");
+                shown->showNormal();
+                shown->raise();
+                shown->activateWindow();
+            },
+            Qt::QueuedConnection);
+    });
     velmora::showWindow(window, options);
     return application.exec();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,12 +23,22 @@ public:
     // Takes the lock, or learns that another process holds it. On AlreadyHeld nothing is kept.
     Result acquire();
 
+    // For the copy that holds the lock: `show` runs each time a later start asks this copy to
+    // show its window, until the lock goes. It may run on another thread than the caller's.
+    // False when no later start could reach this copy.
+    bool listenForLaterStarts(std::function<void()> show);
+    // For a start that found the lock held: asks the copy that holds it to show its window.
+    // False when no copy answered.
+    bool askHolderToShow();
+
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
 private:
     struct Handle;
     std::string m_name;
+    // Where the holder listens for later starts, beside the lock.
+    std::string m_channel;
     std::unique_ptr<Handle> m_handle;
 };
 

@@ -3,10 +3,15 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QString>
 #include <QSysInfo>
 
+#include <cstring>
+#include <optional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -38,6 +43,17 @@ bool makePrivateFolder(const QString& path)
     return isPrivateFolder(path);
 }
 
+// The address of a socket file; none for a path longer than an address holds.
+std::optional<sockaddr_un> socketAddress(const std::string& path)
+{
+    sockaddr_un address = {};
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return std::nullopt;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
 } // namespace
 
 struct SingleInstanceLock::Handle
@@ -46,7 +62,18 @@ struct SingleInstanceLock::Handle
         : file(path)
     {
     }
-    QLockFile file;
+    ~Handle()
+    {
+        notifier.reset();
+        if (listener >= 0) {
+            ::unlink(socketPath.c_str());
+            ::close(listener);
+        }
+    }
+    QLockFile file; // released after the socket has gone
+    std::string socketPath;
+    int listener = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
 };
 
 SingleInstanceLock::SingleInstanceLock(const std::string& name)
@@ -78,6 +105,8 @@ SingleInstanceLock::Result SingleInstanceLock::acquire()
             + QSysInfo::machineHostName();
     }
 
+    // In the same private folder, so only this user can ask the holder anything.
+    m_channel = QFile::encodeName(lockFile + QStringLiteral(".socket")).toStdString();
     auto handle = std::make_unique<Handle>(lockFile + QStringLiteral(".lock"));
     // Never stale by age: a copy may run for weeks. A lock whose process has died is still taken
     // over, because QLockFile checks whether the holder is alive.
@@ -88,6 +117,51 @@ SingleInstanceLock::Result SingleInstanceLock::acquire()
     }
     return handle->file.error() == QLockFile::LockFailedError ? Result::AlreadyHeld
                                                               : Result::Unavailable;
+}
+
+bool SingleInstanceLock::listenForLaterStarts(std::function<void()> show)
+{
+    const auto address = socketAddress(m_channel);
+    if (!m_handle || m_handle->listener >= 0 || !address)
+        return false;
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener < 0)
+        return false;
+    // A socket a copy left when it died: this copy holds the lock, so no other listens there.
+    ::unlink(m_channel.c_str());
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0
+        || ::listen(listener, 8) != 0) {
+        ::close(listener);
+        return false;
+    }
+    m_handle->socketPath = m_channel;
+    m_handle->listener = listener;
+    // The connection is the whole request: the later start sends nothing, and waits for nothing.
+    m_handle->notifier = std::make_unique<QSocketNotifier>(listener, QSocketNotifier::Read);
+    QObject::connect(
+        m_handle->notifier.get(), &QSocketNotifier::activated, [listener, show = std::move(show)] {
+            for (int peer;
+                 (peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK))
+                 >= 0;) {
+                ::close(peer);
+                show();
+            }
+        });
+    return true;
+}
+
+bool SingleInstanceLock::askHolderToShow()
+{
+    const auto address = socketAddress(m_channel);
+    if (!address)
+        return false;
+    const int peer = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (peer < 0)
+        return false;
+    const bool reached =
+        ::connect(peer, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
+    ::close(peer);
+    return reached;
 }
 
 } // namespace velmora

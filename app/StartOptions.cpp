@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace velmora {
 
@@ -48,11 +49,31 @@ StartOptions readStartOptions(const QCoreApplication& application)
                      qPrintable(parser.helpText()));
         std::exit(2);
     }
+    // The program takes no file or other argument: a word it would ignore is a mistake to tell.
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "Unexpected argument '%s'.\n%s",
+                     qPrintable(parser.positionalArguments().constFirst()),
+                     qPrintable(parser.helpText()));
+        std::exit(2);
+    }
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
     return { parser.isSet(startHidden) };
+}
+
+bool asksForHelpOrVersion(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--")
+            return false;
+        if (argument == "-h" || argument == "-?" || argument == "--help" || argument == "--help-all"
+            || argument == "-v" || argument == "--version")
+            return true;
+    }
+    return false;
 }
 
 void showWindow(VelmoraAuth& window, const StartOptions& options)

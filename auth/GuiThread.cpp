@@ -44,3 +44,23 @@ void VelmoraAuth::returnToLoginPage(std::uint64_t logins)
             ui.stackedWidget->setCurrentIndex(0);
     });
 }
+
+void VelmoraAuth::offGuiThread(std::function<bool()> exchange, std::function<void(bool)> ended)
+{
+    auto* exchangeThread = new QThread(this);
+    auto* context = new QObject;
+    context->moveToThread(exchangeThread);
+    connect(exchangeThread, &QThread::started, context,
+            [this, exchangeThread, exchange = std::move(exchange), ended = std::move(ended)] {
+                const bool result = exchange();
+                onGuiThread([ended, result] { ended(result); });
+                exchangeThread->quit();
+                workEnds();
+            });
+    connect(exchangeThread, &QThread::finished, context, &QObject::deleteLater);
+    connect(exchangeThread, &QThread::finished, exchangeThread, &QObject::deleteLater);
+    std::erase_if(workerThreads, [](const QPointer<QThread>& thread) { return thread.isNull(); });
+    workerThreads.emplace_back(exchangeThread);
+    workStarts();
+    exchangeThread->start(QThread::InheritPriority);
+}

@@ -11,22 +11,6 @@ StaleInputFilter::StaleInputFilter(QWidget* window, QStackedWidget* pages)
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-StaleInputFilter::Hold::Hold(StaleInputFilter& filter)
-    : m_filter(filter)
-{
-    ++m_filter.m_holds;
-}
-
-StaleInputFilter::Hold::~Hold()
-{
-    --m_filter.m_holds;
-}
-
-void StaleInputFilter::Hold::dropQueuedInput() const
-{
-    QCoreApplication::processEvents();
-}
-
 int StaleInputFilter::pageState() const
 {
     return m_pages->currentIndex() * 2 + (m_pages->isEnabled() ? 1 : 0);
@@ -36,13 +20,7 @@ bool StaleInputFilter::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
     const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
-    const bool input = press || type == QEvent::MouseButtonRelease || type == QEvent::KeyPress
-        || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride || type == QEvent::Wheel;
-    if (!input || !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != m_window)
-        return false;
-    if (m_holds > 0)
-        return true;
-    if (!press)
+    if (!press || !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() != m_window)
         return false;
 
     // Judged by the times the presses were made, not by when they arrive: a press follows the

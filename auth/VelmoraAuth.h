@@ -79,7 +79,8 @@ signals:
     void keepAliveFinished();
 
 public slots:
-    // One keep-alive per tick of the ticker, on the GUI thread.
+    // Takes each tick of the ticker on the GUI thread and hands its keep-alive to a thread of its
+    // own: one at a time, and one more waiting behind it at most.
     void checkALive();
 
 private slots:
@@ -123,6 +124,9 @@ private:
     void notice(std::uint64_t logins, std::function<void(DesktopNotices&)> event);
     void connectFormActions();
     void logoutFromButton();
+    void logoutFromButtonEnded(bool loggedOut);
+    void startKeepAlive();
+    void keepAliveEnded(bool alive);
     void runLoginWorker(const LoginForm& form);
     void rememberCredentials(const LoginForm& form);
     void forgetCredentials();
@@ -191,6 +195,11 @@ private:
     bool loginExchange(std::string username, std::string password, std::uint64_t logins);
     bool keepAliveExchange(std::uint64_t logins);
 
+    // Runs an exchange on a fresh thread of its own, so the window answers however long the
+    // appliance takes; `ended` gets its result on the GUI thread. The teardown cancels the
+    // exchange and waits for the thread as for a login's.
+    void offGuiThread(std::function<bool()> exchange, std::function<void(bool)> ended);
+
     // Widget steps of operations that may run on another thread: run at once on the GUI thread,
     // queued to it from any other, never waited for.
     void onGuiThread(std::function<void()> step);
@@ -250,7 +259,7 @@ private:
     // The page the stacked widget shows, kept for threads that may not touch the widget.
     std::atomic<int> shownPage { 0 };
     velmora::HttpRequests requests;
-    // Login and session-check threads still alive; touched on the GUI thread only.
+    // Login, session-check and exchange threads still alive; touched on the GUI thread only.
     std::vector<QPointer<QThread>> workerThreads;
     std::unique_ptr<StaleInputFilter> staleInput;
     // Their work not yet ended. The teardown waits for it under this lock, which
@@ -269,6 +278,9 @@ private:
     DesktopNotices* notices = nullptr;
     // The start-up session check is running; GUI thread only.
     bool sessionCheckUnderWay = false;
+    // A ticker-driven keep-alive is under way, and a tick waits behind it; GUI thread only.
+    bool keepAliveUnderWay = false;
+    bool tickWaiting = false;
     int shownTrayState = -1;
     // "Log in automatically". Declared last: it goes first, while everything it uses is there.
     std::unique_ptr<AutomaticLogin> automaticLogin;

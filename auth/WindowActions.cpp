@@ -101,17 +101,15 @@ void VelmoraAuth::logoutFromButton()
     traceInfo("Set disable logout button and open loading page");
     ui.logout->setEnabled(false);
     ui.stackedWidget->setCurrentIndex(1);
-    // The request below blocks this thread: let the loading page be drawn first.
     QCoreApplication::processEvents();
     traceInfo("Hit logout function and wait for response");
-    bool loggedOut = false;
-    {
-        const auto hold = staleInput->hold();
-        loggedOut = logout();
-        // A click made while the request held this thread was aimed at the loading page, not at
-        // the box or the login page that come next.
-        hold.dropQueuedInput();
-    }
+    // The window goes on answering (Exit above all) while the appliance takes its time.
+    offGuiThread([this] { return logout(); },
+                 [this](bool loggedOut) { logoutFromButtonEnded(loggedOut); });
+}
+
+void VelmoraAuth::logoutFromButtonEnded(bool loggedOut)
+{
     std::string message;
     {
         std::lock_guard lock(stateMutex);

@@ -147,12 +147,31 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
 
 void VelmoraAuth::checkALive()
 {
+    // Taken at once, so the ticker keeps its pace while a keep-alive waits for the appliance.
     keepAliveWorker->tickTaken();
-    const int page = ui.stackedWidget->currentIndex();
-    const auto hold = staleInput->hold();
-    const bool alive = keepALive();
-    // A click made while the exchange held this thread was aimed at the page it has left.
-    if (ui.stackedWidget->currentIndex() != page)
-        hold.dropQueuedInput();
+    if (keepAliveUnderWay) {
+        // A tick's time without an answer: for the user as good as a keep-alive unanswered, and
+        // three in a row are told. One tick waits behind the keep-alive; later ones join it, so
+        // no backlog runs once the appliance answers again.
+        tickWaiting = true;
+        notices->keepAliveUnanswered();
+        return;
+    }
+    startKeepAlive();
+}
+
+void VelmoraAuth::startKeepAlive()
+{
+    keepAliveUnderWay = true;
+    offGuiThread([this] { return keepALive(); }, [this](bool alive) { keepAliveEnded(alive); });
+}
+
+void VelmoraAuth::keepAliveEnded(bool alive)
+{
     std::cout << (alive ? "KeppALive connected" : "KeppALive not connected") << std::endl;
+    keepAliveUnderWay = false;
+    if (tickWaiting) {
+        tickWaiting = false;
+        startKeepAlive();
+    }
 }

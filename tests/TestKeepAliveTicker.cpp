@@ -1,3 +1,4 @@
+#include "auth/DesktopNotices.h"
 #include "portal/TimeWorker.h"
 #include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
@@ -11,6 +12,20 @@
 
 using standin::Exchange;
 using standin::Scheme;
+
+namespace {
+
+// Keep-alives the appliance got, or those of them it treated as `treatment`.
+int keepAlives(const standin::StandInAppliance& appliance, const std::string& treatment = {})
+{
+    int count = 0;
+    for (const auto& request : appliance.requestLog())
+        count += request.param("pageto") == "ka"
+            && (treatment.empty() || request.treatment == treatment);
+    return count;
+}
+
+} // namespace
 
 // The 4-second ticker on its own thread, alone and inside the window.
 class TestKeepAliveTicker : public QObject
@@ -26,7 +41,8 @@ public:
 private slots:
     void init();
     void ticksEveryFourSecondsOnlyWhileEnabled();
-    void keepAliveRunsOnTheGuiThread();
+    void keepAliveWaitsOffTheGuiThread();
+    void silenceIsToldWhileAKeepAliveStillWaits();
     void slowApplianceLeavesNoBacklogOfTicks();
     void windowTeardownStopsTheTickerAtOnce();
 
@@ -82,18 +98,20 @@ void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
     QVERIFY(thread.wait(2000));
 }
 
-void TestKeepAliveTicker::keepAliveRunsOnTheGuiThread()
+void TestKeepAliveTicker::keepAliveWaitsOffTheGuiThread()
 {
-    // A keep-alive answered slowly holds whichever thread runs it: when that is the GUI thread,
-    // a timer there stalls for as long.
+    // A keep-alive answered slowly holds whichever thread runs it: were it the GUI thread, a
+    // timer there would stall for as long.
     auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
     VelmoraAuth window;
     VelmoraAuthInspector inspect(window);
     inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
     QVERIFY(window.login("ann", "secret"));
 
-    appliance->injectFault(
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
+    standin::FaultRule slow =
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000));
+    slow.times = standin::Times::untilCleared();
+    appliance->injectFault(slow);
 
     QElapsedTimer clock;
     clock.start();
@@ -105,15 +123,55 @@ void TestKeepAliveTicker::keepAliveRunsOnTheGuiThread()
         last = clock.elapsed();
     });
     heartbeat.start(20);
-    // Wait with the event loop turning: the ticks reach the window as queued calls.
-    const auto keepAlives = [&] {
-        int count = 0;
-        for (const auto& request : appliance->requestLog())
-            count += request.param("pageto") == "ka";
-        return count;
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives(*appliance) >= 2, 20000);
+    QTRY_VERIFY(!inspect.keepAliveUnderWay());
+    QVERIFY2(longestStall < 500, qPrintable(QString::number(longestStall)));
+}
+
+void TestKeepAliveTicker::silenceIsToldWhileAKeepAliveStillWaits()
+{
+    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
+    window.show();
+    QVERIFY(window.login("ann", "secret"));
+    QCOMPARE(inspect.trayImage(), "connected");
+    const auto session = [](const standin::LoggedRequest& request) {
+        return *request.param("u") + '|' + *request.param("username") + '|' + *request.param("k1");
     };
-    QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(longestStall >= 1800, 5000);
+    appliance->clearRequestLog();
+    // The ticks come to this thread: waited for with its events turning.
+    QTRY_VERIFY_WITH_TIMEOUT(!appliance->requestLog().empty(), 15000);
+    const std::string kept = session(appliance->requestLog().back());
+
+    // The appliance takes the connection and never answers.
+    standin::FaultRule silent =
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::minutes(10));
+    silent.times = standin::Times::untilCleared();
+    appliance->injectFault(silent);
+    QTRY_VERIFY_WITH_TIMEOUT(!appliance->requestLog().empty()
+                                 && appliance->requestLog().back().treatment == "slow",
+                             15000);
+    QElapsedTimer waiting;
+    waiting.start();
+    QTRY_COMPARE_WITH_TIMEOUT(inspect.trayImage(), QStringLiteral("not-connected"), 15000);
+    QVERIFY2(waiting.elapsed() < 15000, qPrintable(QString::number(waiting.elapsed())));
+    QVERIFY(inspect.notices()->isApplianceSilent());
+    QCOMPARE(keepAlives(*appliance, "slow"), 1); // one waits, the ticks behind it join
+
+    // It answers again: the waiting keep-alive ends, the one behind it is answered, and the
+    // session goes on as it was, without a login.
+    appliance->clearScripts();
+    appliance->stopListeners(standin::SessionsOnStop::keep);
+    appliance->startListeners();
+    QTRY_COMPARE_WITH_TIMEOUT(inspect.trayImage(), QStringLiteral("connected"), 15000);
+    const auto log = appliance->requestLog();
+    QCOMPARE(session(log.back()), kept);
+    for (const auto& request : log)
+        QCOMPARE(*request.param("pageto"), "ka");
+    QVERIFY(inspect.tickerEnabled());
+    QVERIFY(!inspect.isLoggedOut());
 }
 
 void TestKeepAliveTicker::slowApplianceLeavesNoBacklogOfTicks()
@@ -124,10 +182,7 @@ void TestKeepAliveTicker::slowApplianceLeavesNoBacklogOfTicks()
     inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
     QVERIFY(window.login("ann", "secret"));
     const auto keepAlives = [&] {
-        int count = 0;
-        for (const auto& request : appliance->requestLog())
-            count += request.param("pageto") == "ka";
-        return count;
+        return ::keepAlives(*appliance);
     };
 
     // Every answer takes 6 seconds: ticks come every 4, faster than they are served. By the sixth

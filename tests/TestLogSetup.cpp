@@ -1,3 +1,4 @@
+#include "app/AppLogger.h"
 #include "app/LogLocation.h"
 #include "app/Trace.h"
 #include "auth/VelmoraAuth.h"
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -40,6 +42,7 @@ private slots:
     void setUpIsTriedAgainOnlyAfterThirtySeconds();
     void logIsPrivateAndNotInheritedByTheTracer();
     void existingLogReadableByOthersIsNarrowed();
+    void logRotatesAtItsSizeAndKeepsThreePrivateFiles();
 
 private:
     IsolatedHome& m_home;
@@ -123,6 +126,49 @@ void TestLogSetup::existingLogReadableByOthersIsNarrowed()
     QCOMPARE(mode(path), 0600);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("earlier line\n"));
+}
+
+void TestLogSetup::logRotatesAtItsSizeAndKeepsThreePrivateFiles()
+{
+    traceInfo("before the rotations");
+    const QString folder = m_home.stateFolder() + QStringLiteral("/Velmora/logs/");
+    const auto size = [](const QString& path) {
+        return QFileInfo(path).size();
+    };
+    // A line of about a kilobyte: four and a half times the size makes four rotations.
+    const std::string filler(1000, 'x');
+    constexpr std::size_t limit = AppLogger::rotateAtBytes;
+    std::size_t written = 0;
+    for (int line = 0; written < limit * 4 + limit / 2; ++line) {
+        traceInfo("line " + std::to_string(line) + ' ' + filler);
+        written += filler.size() + 100;
+    }
+    traceInfo("after the rotations");
+
+    QDir logs(folder);
+    QCOMPARE(logs.entryList(QDir::Files, QDir::Name),
+             QStringList({ "app.1.log", "app.2.log", "app.3.log", "app.log" }));
+    for (const QString& name : logs.entryList(QDir::Files)) {
+        QVERIFY2(size(folder + name) <= qint64(limit), qPrintable(name));
+        QCOMPARE(mode(folder + name), 0600);
+    }
+    // Full files before the newest, and the lines in order across them: app.log goes on from
+    // where app.1.log ends.
+    QVERIFY(size(folder + QStringLiteral("app.1.log")) > qint64(limit) - 2000);
+    QFile newest(folder + QStringLiteral("app.log"));
+    QVERIFY(newest.open(QIODevice::ReadOnly));
+    const QByteArray tail = newest.readAll();
+    QVERIFY(tail.contains("after the rotations"));
+    QVERIFY(!tail.contains("before the rotations"));
+    QFile previous(folder + QStringLiteral("app.1.log"));
+    QVERIFY(previous.open(QIODevice::ReadOnly));
+    const QList<QByteArray> previousLines = previous.readAll().trimmed().split('\n');
+    const QByteArray firstOfNewest = tail.left(tail.indexOf('\n'));
+    const auto lineNumber = [](const QByteArray& line) {
+        const int at = line.indexOf("] - line ") + 9;
+        return line.mid(at, line.indexOf(' ', at) - at).toInt();
+    };
+    QCOMPARE(lineNumber(firstOfNewest), lineNumber(previousLines.last()) + 1);
 }
 
 VELMORA_TEST_MAIN(TestLogSetup)

@@ -14,7 +14,6 @@
 // positive in std::function.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
-#include <thread>
 
 using standin::Exchange;
 using standin::Scheme;
@@ -45,8 +44,8 @@ void click(QCheckBox* box)
     QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
 }
 
-// A press and release made by the user while the GUI thread is busy: they wait in its queue and
-// go to whatever widget is at `where` when they are delivered. From any thread.
+// A press and release made by the user at `where`, delivered through the window's event queue to
+// whatever widget is there by then; the timestamp says when the user made them.
 void queueClick(QWidget* window, QPoint where, ulong timestamp)
 {
     for (const QEvent::Type type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
@@ -101,8 +100,8 @@ private slots:
     void returnInAFieldPressesLogin();
     void answersThatEndTheLoginOnTheLoginThread_data();
     void answersThatEndTheLoginOnTheLoginThread();
-    void clickQueuedDuringLogoutDoesNotLogInAgain();
-    void clickQueuedDuringAKeepAliveThatEndsTheSessionIsDropped();
+    void windowAnswersWhileTheLogoutWaits();
+    void logoutDuringAWaitingKeepAliveIsDone();
     void doubleClickOnLoginDoesNotLogStraightOut();
     void ipAndPortChecks_data();
     void ipAndPortChecks();
@@ -119,9 +118,6 @@ private:
     // Logs in from the form with the password remembered, so a stray click on Login could log in
     // again; returns where a click on Logout would land on Login once the page has changed.
     QPoint logInRemembered();
-    // Runs `exchange`, which holds the GUI thread on an answer held back by the stand-in, while
-    // the user clicks at `where` long after the click that started it.
-    void clickWhileHeld(QPoint where, const std::function<void()>& exchange);
     Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
     IsolatedHome& m_home;
@@ -457,6 +453,7 @@ void TestLoginWorkflow::logoutReturnsToTheLoginPage()
     });
     click(ui().logout);
 
+    QTRY_COMPARE(steps.size(), 2);
     QCOMPARE(steps,
              QStringList({ "page 1, logout disabled, 0 logout requests",
                            "page 0, logout disabled, 1 logout requests" }));
@@ -600,30 +597,25 @@ QPoint TestLoginWorkflow::logInRemembered()
     return whereLoginAndLogoutOverlap();
 }
 
-void TestLoginWorkflow::clickWhileHeld(QPoint where, const std::function<void()>& exchange)
-{
-    const ulong later = QTest::lastMouseTimestamp + 5000;
-    std::thread user([&] {
-        if (m_appliance->waitForRequests(1, std::chrono::seconds(10)))
-            queueClick(m_window.get(), where, later);
-    });
-    exchange();
-    user.join();
-    QTest::qWait(300);
-}
-
-void TestLoginWorkflow::clickQueuedDuringLogoutDoesNotLogInAgain()
+void TestLoginWorkflow::windowAnswersWhileTheLogoutWaits()
 {
     const QPoint where = logInRemembered();
     QVERIFY(!where.isNull());
     m_appliance->injectFault(
-        faultOn(Exchange::logout, standin::Fault::slowAnswer, std::chrono::milliseconds(1000)));
+        faultOn(Exchange::logout, standin::Fault::slowAnswer, std::chrono::milliseconds(1500)));
 
-    clickWhileHeld(where, [&] {
-        QTest::mouseClick(ui().logout, Qt::LeftButton, Qt::NoModifier,
-                          ui().logout->mapFrom(m_window.get(), where));
-    });
+    QTest::mouseClick(ui().logout, Qt::LeftButton, Qt::NoModifier,
+                      ui().logout->mapFrom(m_window.get(), where));
+    // Back at once, the appliance not yet asked: the loading page, Logout disabled.
+    QCOMPARE(ui().stackedWidget->currentIndex(), 1);
+    QVERIFY(!ui().logout->isEnabled());
+    QTRY_COMPARE(count(m_appliance->requestLog(), "fbo"), 1);
+    // A click the user makes meanwhile lands on the loading page, where it starts nothing.
+    queueClick(m_window.get(), where, QTest::lastMouseTimestamp + 5000);
+    QTest::qWait(100);
+    QCOMPARE(ui().stackedWidget->currentIndex(), 1);
 
+    QTRY_VERIFY(ui().logout->isEnabled());
     QCOMPARE(ui().stackedWidget->currentIndex(), 0);
     QVERIFY(ui().stackedWidget->isEnabled());
     QVERIFY(m_inspect->isLoggedOut());
@@ -631,19 +623,30 @@ void TestLoginWorkflow::clickQueuedDuringLogoutDoesNotLogInAgain()
     QVERIFY(m_boxes->shown.isEmpty());
 }
 
-void TestLoginWorkflow::clickQueuedDuringAKeepAliveThatEndsTheSessionIsDropped()
+void TestLoginWorkflow::logoutDuringAWaitingKeepAliveIsDone()
 {
     const QPoint where = logInRemembered();
     QVERIFY(!where.isNull());
+    m_inspect->setTickerEnabled(false); // the test gives the tick
     auto ended = scripted(Exchange::keepAlive, 200, refusal("Daily Logout"));
-    ended.answer.delay = std::chrono::milliseconds(1000);
+    ended.answer.delay = std::chrono::milliseconds(1500);
     m_appliance->scriptAnswer(ended);
 
-    clickWhileHeld(where, [&] { m_window->checkALive(); }); // a tick, on the GUI thread
+    m_window->checkALive();
+    QTRY_COMPARE(count(m_appliance->requestLog(), "ka"), 1);
+    // The user need not wait for the keep-alive: their Logout goes out beside it.
+    QTest::mouseClick(ui().logout, Qt::LeftButton, Qt::NoModifier,
+                      ui().logout->mapFrom(m_window.get(), where));
+    QTRY_COMPARE(count(m_appliance->requestLog(), "fbo"), 1);
+    QVERIFY(m_inspect->keepAliveUnderWay());
 
+    QTRY_VERIFY(!m_inspect->keepAliveUnderWay());
+    QTRY_VERIFY(ui().logout->isEnabled());
     QCOMPARE(ui().stackedWidget->currentIndex(), 0);
     QVERIFY(m_inspect->isLoggedOut());
-    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // the keep-alive alone
+    QVERIFY(!m_inspect->tickerEnabled());
+    QCOMPARE(m_appliance->requestLog().size(), size_t(2));
+    QVERIFY(m_boxes->shown.isEmpty());
 }
 
 void TestLoginWorkflow::doubleClickOnLoginDoesNotLogStraightOut()

@@ -1,4 +1,5 @@
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -101,6 +102,63 @@ int viewableWindowsOf(const XDisplay& display, qint64 pid)
     return viewable;
 }
 
+// Where a top-level window titled `title` stands among those the server shows: its place in the
+// root window's list of children, which follows their stacking; -1 when it does not show.
+int stackingPlace(const XDisplay& display, const QString& title)
+{
+    QProcess process;
+    process.setProcessEnvironment(display.environment());
+    process.start(QStringLiteral("xwininfo"),
+                  { QStringLiteral("-root"), QStringLiteral("-children") });
+    process.waitForFinished(10000);
+    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) \"([^\"]*)\""));
+    int place = 0;
+    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch match = windowId.match(line);
+        if (!match.hasMatch())
+            continue;
+        QProcess info;
+        info.setProcessEnvironment(display.environment());
+        info.start(QStringLiteral("xwininfo"), { QStringLiteral("-id"), match.captured(1) });
+        info.waitForFinished(10000);
+        if (!info.readAllStandardOutput().contains("Map State: IsViewable"))
+            continue;
+        if (match.captured(2) == title)
+            return place;
+        ++place;
+    }
+    return -1;
+}
+
+// What a login of an earlier day leaves in the store: a session at the appliance.
+bool storeSession(standin::StandInAppliance& appliance)
+{
+    VelmoraAuth earlier;
+    VelmoraAuthInspector(earlier).setEndpoint("127.0.0.1", appliance.listeners().at(0).port, true);
+    const bool stored = earlier.login("ann", "secret");
+    appliance.clearRequestLog();
+    return stored;
+}
+
+// The appliance takes every keep-alive's connection and request and never answers, until its
+// scripts are cleared and its listeners restarted.
+void silence(standin::StandInAppliance& appliance)
+{
+    standin::FaultRule silent =
+        faultOn(standin::Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::minutes(10));
+    silent.times = standin::Times::untilCleared();
+    appliance.injectFault(silent);
+}
+
+bool waitForSilentKeepAlive(const standin::StandInAppliance& appliance)
+{
+    return appliance.waitUntil(
+        [](const std::vector<standin::LoggedRequest>& log) {
+            return !log.empty() && log.back().treatment == "slow";
+        },
+        std::chrono::seconds(15));
+}
+
 // The program's real entry (the harness) on `display`, working through `steps`; what it printed
 // on standard error, once `done` holds for it or the program has ended.
 class Run
@@ -121,15 +179,29 @@ public:
         }
     }
 
-    bool waitFor(const QByteArray& text, int milliseconds = 20000)
+    // Whether the program said `text` (after the first `from` bytes of what it said) within the
+    // time.
+    bool waitFor(const QByteArray& text, int milliseconds = 20000, int from = 0)
     {
         QElapsedTimer timer;
         timer.start();
-        while (!(m_said += m_process.readAllStandardError()).contains(text)
+        while ((m_said += m_process.readAllStandardError()).indexOf(text, from) < 0
                && timer.elapsed() < milliseconds && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(100);
+            m_process.waitForReadyRead(20);
         m_said += m_process.readAllStandardError();
-        return m_said.contains(text);
+        return m_said.indexOf(text, from) >= 0;
+    }
+    // Where what it says from now on starts.
+    int mark()
+    {
+        m_said += m_process.readAllStandardError();
+        return m_said.size();
+    }
+    // A step for the harness, run as soon as the program's GUI thread gets to it.
+    void step(const char* name)
+    {
+        m_process.write(QByteArray(name) + '\n');
+        m_process.waitForBytesWritten(1000);
     }
     QByteArray said() const { return m_said; }
     QProcess& process() { return m_process; }
@@ -163,6 +235,9 @@ private slots:
     void noTextIsClippedAtAnyScale();
     void hiddenStartRevivesTheStoredSessionInTheTray_data();
     void hiddenStartRevivesTheStoredSessionInTheTray();
+    void secondStartShowsAndRaisesTheRunningWindow();
+    void silentApplianceNeverHoldsTheWindow_data();
+    void silentApplianceNeverHoldsTheWindow();
 
 private:
     IsolatedHome& m_home;
@@ -268,14 +343,7 @@ void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
     QFETCH(int, viewable);
     QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
     const auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
-    {
-        // What a login of an earlier day left in the store.
-        VelmoraAuth earlier;
-        VelmoraAuthInspector(earlier).setEndpoint("127.0.0.1", appliance->listeners().at(0).port,
-                                                  true);
-        QVERIFY(earlier.login("ann", "secret"));
-    }
-    appliance->clearRequestLog();
+    QVERIFY(storeSession(*appliance));
     XDisplay display(96, withTray);
     QVERIFY(display.isUp());
 
@@ -292,6 +360,121 @@ void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray()
     // And it stays so.
     QTest::qWait(1000);
     QCOMPARE(viewableWindowsOf(display, run.process().processId()), viewable);
+}
+
+void TestOnXDisplay::secondStartShowsAndRaisesTheRunningWindow()
+{
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    XDisplay display(96, true);
+    QVERIFY(display.isUp());
+    Run first(display, QString());
+    const QString window = QStringLiteral("Velmora Auth");
+    const QString cover = QStringLiteral("xmessage");
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, window) >= 0, 20000);
+    // Another program's window over it, then the window hidden in the tray.
+    QProcess over;
+    over.setProcessEnvironment(display.environment());
+    over.start(
+        QStringLiteral("xmessage"),
+        { QStringLiteral("-geometry"), QStringLiteral("500x700+0+0"), QStringLiteral("over") });
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, cover) >= 0, 10000);
+    const int coverAbove = stackingPlace(display, cover) > stackingPlace(display, window) ? 1 : -1;
+    first.step("close");
+    QTRY_COMPARE_WITH_TIMEOUT(stackingPlace(display, window), -1, 10000);
+
+    Run second(display, QString());
+    QVERIFY2(second.waitFor("BOX|Error|Another instance of VelmoraAuth is already running."),
+             second.said().constData());
+    QVERIFY(second.process().waitForFinished(10000));
+    QCOMPARE(second.process().exitCode(), 1);
+    // Shown again, and over the other program's window now.
+    QTRY_VERIFY_WITH_TIMEOUT(stackingPlace(display, window) >= 0, 10000);
+    QCOMPARE(stackingPlace(display, cover) > stackingPlace(display, window) ? 1 : -1, -coverAbove);
+    QCOMPARE(first.process().state(), QProcess::Running);
+    over.kill();
+    over.waitForFinished(5000);
+}
+
+void TestOnXDisplay::silentApplianceNeverHoldsTheWindow_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("Exit") << "exit";
+    QTest::newRow("SIGTERM") << "signal";
+}
+
+void TestOnXDisplay::silentApplianceNeverHoldsTheWindow()
+{
+    QFETCH(QString, end);
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    const auto appliance = startAppliance({ { "127.0.0.1", 0, standin::Scheme::https } });
+    QVERIFY(storeSession(*appliance));
+    XDisplay display(96, true);
+    QVERIFY(display.isUp());
+    const LogTail log(m_home.logFile());
+    Run run(display, QString());
+    QVERIFY2(run.waitFor("TRAY|connected"), run.said().constData());
+    // The revival's keep-alive and one of the ticker's, answered: what the session sends.
+    QVERIFY(appliance->waitUntil([](const auto& requests) { return requests.size() >= 2; },
+                                 std::chrono::seconds(15)));
+    const std::string keepAlive = appliance->requestLog().back().target;
+
+    silence(*appliance);
+    QVERIFY(waitForSilentKeepAlive(*appliance));
+    QElapsedTimer silent;
+    silent.start();
+    int from = run.mark();
+    QElapsedTimer clock;
+    clock.start();
+    run.step("close");
+    run.step("report");
+    QVERIFY2(run.waitFor("WINDOW|visible=0", 1000, from), run.said().mid(from).constData());
+    qInfo("the window closed %lld ms after it was asked to", clock.elapsed());
+
+    QVERIFY2(run.waitFor("TRAY|not-connected", 15000, from), run.said().mid(from).constData());
+    qInfo("grey in the tray %lld ms after the keep-alive went unanswered", silent.elapsed());
+    QVERIFY(silent.elapsed() < 15000);
+    // The notice, through the desktop's service or in the tray's balloon.
+    const auto noticeShown = [&] {
+        return !log.lines()
+                    .filter(QStringLiteral("Show notice"))
+                    .filter(QStringLiteral(": Appliance not answering"))
+                    .isEmpty();
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(noticeShown(),
+                              qPrintable(log.lines().filter(QStringLiteral("otice")).join('\n')),
+                              std::max<qint64>(15000 - silent.elapsed(), 0));
+
+    // It answers again: the session goes on as it was, with the same keep-alive and no login.
+    appliance->clearScripts();
+    from = run.mark();
+    const std::size_t before = appliance->requestLog().size();
+    appliance->stopListeners(standin::SessionsOnStop::keep);
+    appliance->startListeners();
+    QVERIFY2(run.waitFor("TRAY|connected", 15000, from), run.said().mid(from).constData());
+    const auto requests = appliance->requestLog();
+    QVERIFY(requests.size() > before);
+    for (const auto& request : requests)
+        QCOMPARE(request.target, keepAlive);
+
+    // Silent again: Exit or a signal ends the program at once all the same, with what it keeps.
+    silence(*appliance);
+    QVERIFY(waitForSilentKeepAlive(*appliance));
+    clock.restart();
+    if (end == QLatin1String("exit"))
+        run.step("exit");
+    else
+        ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
+    QVERIFY(run.process().waitForFinished(2000));
+    qInfo("ended %lld ms after it was asked to", clock.elapsed());
+    QVERIFY(clock.elapsed() < 2000);
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 0);
+    QVERIFY(log.contains(end == QLatin1String("exit") ? QStringLiteral("Triggered exit button.")
+                                                      : QStringLiteral("Received termination")));
+    QCOMPARE(log.lines().last().section(QStringLiteral("] - "), 1),
+             QStringLiteral("All background work has ended."));
+    QVERIFY(QString::fromStdString(keepAlive).contains(
+        QStringLiteral("&k1=") + QString::fromStdString(storedValue(u"keep_k1"))));
 }
 
 VELMORA_TEST_MAIN(TestOnXDisplay)

@@ -75,6 +75,8 @@ private slots:
     void endWithoutAStuckLoginReportsFailure();
     void commandLineOptionsAnswerWithoutAWindow_data();
     void commandLineOptionsAnswerWithoutAWindow();
+    void helpAndVersionNeedNoDisplay_data();
+    void helpAndVersionNeedNoDisplay();
 
 private:
     // An empty runtime folder leaves the test's own; "-" unsets XDG_RUNTIME_DIR.
@@ -381,6 +383,7 @@ void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow_data()
     QTest::newRow("--version") << "--version" << 0 << QByteArray("VelmoraAuth 1.0.0");
     QTest::newRow("an unknown option")
         << "--start-hiden" << 2 << QByteArray("Unknown option 'start-hiden'.");
+    QTest::newRow("an argument") << "foo" << 2 << QByteArray("Unexpected argument 'foo'.");
 }
 
 void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow()
@@ -399,6 +402,35 @@ void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow()
     const QByteArray output = asked->readAllStandardOutput() + asked->readAllStandardError();
     QVERIFY2(output.contains(said), output.constData());
     QCOMPARE(startsInLog(), startsBefore);
+}
+
+void TestProgramLifecycle::helpAndVersionNeedNoDisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("--help") << "--help" << QByteArray("--start-hidden  Start in the system tray");
+    QTest::newRow("-h") << "-h" << QByteArray("--start-hidden  Start in the system tray");
+    QTest::newRow("--version") << "--version" << QByteArray("VelmoraAuth 1.0.0");
+}
+
+void TestProgramLifecycle::helpAndVersionNeedNoDisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QByteArray, said);
+    // A terminal on a server: no display, and no platform plugin to be found.
+    const QTemporaryDir noPlugins;
+    QProcess asked;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"), noPlugins.path());
+    asked.setProcessEnvironment(environment);
+    asked.start(QStringLiteral(VELMORA_AUTH_BINARY), { option });
+    QVERIFY(asked.waitForFinished(20000));
+    QCOMPARE(asked.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(asked.exitCode(), 0);
+    const QByteArray output = asked.readAllStandardOutput();
+    QVERIFY2(output.contains(said), output.constData());
 }
 
 VELMORA_TEST_MAIN(TestProgramLifecycle)

@@ -24,6 +24,22 @@ QColor fillColour(QWidget* widget)
     return image.pixelColor(image.width() / 8, image.height() / 2);
 }
 
+// Pixels of two pictures of a widget that differ plainly: by more than a third of the range in
+// one channel at least. A faint dotted focus frame changes few of them, or none.
+int plainlyDifferentPixels(const QImage& before, const QImage& after)
+{
+    int differing = 0;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+            const QColor a = before.pixelColor(x, y);
+            const QColor b = after.pixelColor(x, y);
+            differing += std::abs(a.red() - b.red()) > 85 || std::abs(a.green() - b.green()) > 85
+                || std::abs(a.blue() - b.blue()) > 85;
+        }
+    }
+    return differing;
+}
+
 } // namespace
 
 class TestWindowShape : public QObject
@@ -43,6 +59,7 @@ private slots:
     void visibleTextsAreTheWindowsOwn_data();
     void visibleTextsAreTheWindowsOwn();
     void styleSheetsPaintTheButtons();
+    void keyboardFocusShowsOnEveryControl();
     void logoAndTrayImagesComeFromTheResources();
     void windowIconIsTheWorkingFoldersFileElseTheBuiltInOne();
     void closingWithoutATrayMinimisesTheWindow();
@@ -164,6 +181,55 @@ void TestWindowShape::styleSheetsPaintTheButtons()
     ui.logout->setEnabled(false);
     QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
     QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
+}
+
+void TestWindowShape::keyboardFocusShowsOnEveryControl()
+{
+    VelmoraAuth window;
+    shapeMainWindow(window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto& ui = VelmoraAuthInspector(window).ui();
+    // The field of each box shows, so that every control of the form takes part.
+    ui.autoDetectIpAddress->click();
+    ui.autoDetectPortAddress->click();
+    QWidget* const elsewhere = ui.stackedWidget;
+    elsewhere->setFocusPolicy(Qt::StrongFocus);
+
+    const auto check = [&](QWidget* control) {
+        elsewhere->setFocus(Qt::OtherFocusReason);
+        const QImage unfocused = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        if (!control->hasFocus())
+            return QStringLiteral("%1 takes no focus").arg(control->objectName());
+        const int differing = plainlyDifferentPixels(unfocused, control->grab().toImage());
+        const int needed = (control->width() + control->height()) / 2;
+        return differing >= needed ? QString()
+                                   : QStringLiteral("%1: %2 pixels show the focus, %3 wanted")
+                                         .arg(control->objectName())
+                                         .arg(differing)
+                                         .arg(needed);
+    };
+    QStringList faint;
+    for (QWidget* control : std::initializer_list<QWidget*> {
+             ui.lineEdit_username, ui.lineEdit_password, ui.autoDetectIpAddress,
+             ui.lineEdit_ipAdress, ui.autoDetectPortAddress, ui.lineEdit_portadress, ui.remberMe,
+             ui.login, ui.howToUse, ui.termsAndCondition }) {
+        if (const QString problem = check(control); !problem.isEmpty())
+            faint << problem;
+    }
+    ui.stackedWidget->setCurrentIndex(2);
+    if (const QString problem = check(ui.logout); !problem.isEmpty())
+        faint << problem;
+    QVERIFY2(faint.isEmpty(), qPrintable(faint.join(QStringLiteral("; "))));
+
+    // Unfocused, the buttons keep their colours.
+    elsewhere->setFocus(Qt::OtherFocusReason);
+    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
+    ui.stackedWidget->setCurrentIndex(0);
+    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
+    QCOMPARE(ui.howToUse->grab().toImage().pixelColor(2, 2), QColor(Qt::white));
 }
 
 void TestWindowShape::logoAndTrayImagesComeFromTheResources()

@@ -7,6 +7,8 @@
 //   "WINDOW|visible=<0|1>|minimized=<0|1>|scale=<device pixels per pixel>", "fit" prints
 //   "CLIPPED|<object name>|<size needed>|<size given>" for every text of the pages that does not
 //   fit its widget, then "FIT|done". Each step is announced as "STEP|<name>".
+// - Lines on standard input are steps too, run as they come: a test gives them at the moment it
+//   chooses, and a GUI thread that is held answers them only when it is free again.
 // - VELMORA_HARNESS_EXIT_AT: the tray menu's Exit is triggered as soon as the log gains a line
 //   holding this text, to end the program at a chosen step of a login.
 // - Whenever the tray icon's state image changes, "TRAY|<connected|busy|not-connected|other>".
@@ -23,12 +25,15 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QTimer>
 
 #include <iostream>
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -151,6 +156,28 @@ void startHarness()
     timer->start(50);
 }
 
+void runStepsFromInput()
+{
+    auto* input =
+        new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, QCoreApplication::instance());
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(input, &QSocketNotifier::activated, [input, pending] {
+        char buffer[256];
+        const ssize_t received = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (received <= 0) {
+            input->setEnabled(false);
+            return;
+        }
+        pending->append(buffer, static_cast<int>(received));
+        for (int end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
+            const QString step = QString::fromUtf8(pending->left(end)).trimmed();
+            pending->remove(0, end + 1);
+            if (!step.isEmpty())
+                runStep(step);
+        }
+    });
+}
+
 void pressExitAtLogLine()
 {
     const QByteArray text = qgetenv("VELMORA_HARNESS_EXIT_AT");
@@ -177,6 +204,7 @@ void pressExitAtLogLine()
 
 Q_COREAPP_STARTUP_FUNCTION(startHarness)
 Q_COREAPP_STARTUP_FUNCTION(pressExitAtLogLine)
+Q_COREAPP_STARTUP_FUNCTION(runStepsFromInput)
 
 int main(int argc, char* argv[])
 {

@@ -6,7 +6,10 @@
 
 #include <QImage>
 #include <QSystemTrayIcon>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <chrono>
 #include <mutex>
@@ -172,12 +175,25 @@ public:
     }
     void cancelRequests() { m_window.requests.cancelAll(); }
 
+    // A tick of the ticker, and the wait for its keep-alive to end on its own thread.
+    bool tick(int milliseconds = 20000)
+    {
+        m_window.checkALive();
+        const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait below sees the deadline when nothing else comes
+        wake.start(50);
+        while (m_window.keepAliveUnderWay && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return !m_window.keepAliveUnderWay;
+    }
+    bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
+
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }
     bool tickerEnabled() { return m_window.keepAliveWorker->enabled.load(); }
     void setTickerEnabled(bool on) { m_window.keepAliveWorker->enabled = on; }
 
-    // Login and session-check threads started (and not yet deleted).
+    // Login, session-check and exchange threads started (and not yet deleted).
     int startedWorkerThreads()
     {
         int started = 0;
@@ -186,7 +202,7 @@ public:
         return started;
     }
 
-    // Login and session-check threads that are still running.
+    // Login, session-check and exchange threads that are still running.
     int runningWorkerThreads()
     {
         int running = 0;

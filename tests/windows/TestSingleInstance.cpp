@@ -28,6 +28,15 @@ DWORD probeFromAnotherProcess(const std::string& name)
     return wintest::runSelf({ "--probe-instance", name }).exitCode;
 }
 
+// Exit codes of a later start that asks the holder to show its window.
+constexpr DWORD holderAnswered = 30;
+constexpr DWORD holderSilent = 31;
+
+DWORD laterStart(const std::string& name)
+{
+    return wintest::runSelf({ "--ask-holder", name }).exitCode;
+}
+
 } // namespace
 
 TEST_SUITE("single instance")
@@ -105,5 +114,29 @@ TEST_SUITE("single instance")
             SingleInstanceLock lock("NoSuchFolder\\" + instanceName("nested"));
             CHECK(lock.acquire() == Result::Unavailable);
         }
+    }
+
+    TEST_CASE("each later start has the holder show its window, and the holder still ends at once")
+    {
+        const std::string name = instanceName("shown");
+        wintest::Child holder({ "--hold-and-listen", name });
+        REQUIRE(holder.readLine() == "Acquired");
+        REQUIRE(holder.readLine() == "Listening");
+        for (int start = 0; start < 3; ++start) {
+            CHECK(laterStart(name) == holderAnswered);
+            CHECK(holder.readLine() == "Shown");
+        }
+        // Its listener waits for the next start: the end of the lock wakes it.
+        holder.closeInput();
+        CHECK(holder.wait() == acquiredInChild);
+        CHECK(laterStart(name) == 32);
+    }
+
+    TEST_CASE("a later start learns that a holder does not listen")
+    {
+        const std::string name = instanceName("deaf");
+        wintest::Child holder({ "--hold-instance", name });
+        REQUIRE(holder.readLine() == "Acquired");
+        CHECK(laterStart(name) == holderSilent);
     }
 }

@@ -54,6 +54,30 @@ int holdInstance(const std::string& name)
     return 20 + static_cast<int>(result);
 }
 
+// --hold-and-listen NAME: as --hold-instance, and listens for later starts: "Listening" once it
+// does, "Shown" for each start that asks it to show its window.
+int holdAndListen(const std::string& name)
+{
+    SingleInstanceLock lock(name);
+    const auto result = lock.acquire();
+    std::cout << resultName(result) << std::endl;
+    if (lock.listenForLaterStarts([] { std::cout << "Shown" << std::endl; }))
+        std::cout << "Listening" << std::endl;
+    char buffer[64];
+    while (std::fread(buffer, 1, sizeof buffer, stdin) > 0) { }
+    return 20 + static_cast<int>(result);
+}
+
+// --ask-holder NAME: a later start: asks for the lock and, refused, asks the holder to show its
+// window; exit code 30 when the holder answered, 31 when it did not, 32 when the lock was free.
+int askHolder(const std::string& name)
+{
+    SingleInstanceLock lock(name);
+    if (lock.acquire() != SingleInstanceLock::Result::AlreadyHeld)
+        return 32;
+    return lock.askHolderToShow() ? 30 : 31;
+}
+
 // --stand-in-tracer NAME CODE: prints a recorded tracert output byte for byte, as tracert writes
 // it, and exits with CODE.
 int standInTracer(const std::string& name, int exitCode)
@@ -80,6 +104,10 @@ int main(int argc, char** argv)
         return probeInstance(argv[2]);
     if (mode == "--hold-instance" && argc == 3)
         return holdInstance(argv[2]);
+    if (mode == "--hold-and-listen" && argc == 3)
+        return holdAndListen(argv[2]);
+    if (mode == "--ask-holder" && argc == 3)
+        return askHolder(argv[2]);
     if (mode == "--stand-in-tracer" && argc == 4)
         return standInTracer(argv[2], std::atoi(argv[3]));
 

@@ -115,7 +115,7 @@ void TestRememberedPassword::init()
     QDir(m_home.path() + QStringLiteral("/.local/share/keyrings")).removeRecursively();
     m_fileMayHoldPassword = false;
     m_appliance =
-        startAppliance({ { "127.0.0.1", 0, Scheme::http } }, { { "ann", password.toStdString() } });
+        startAppliance({ { "127.0.0.1", 0, Scheme::https } }, { { "ann", password.toStdString() } });
     m_boxes = std::make_unique<ModalBoxes>();
 }
 

@@ -2,8 +2,8 @@
 
 #include "auth/StaleInputFilter.h"
 #include "portal/HttpRequests.h"
-#include "settings/Keyring.h"
 #include "settings/keepAliveData.h"
+#include "settings/Keyring.h"
 #include "settings/RegistryStore.h"
 #include "settings/TrustedIdentities.h"
 #include "ui_VelmoraAuth.h"

@@ -37,8 +37,8 @@ public:
     bool isOffered() const;
 
     // The why texts come from the keyring and never hold the password.
-    using ReadAnswer =
-        std::function<void(KeyringAnswer answer, const std::string& password, const std::string& why)>;
+    using ReadAnswer = std::function<void(KeyringAnswer answer, const std::string& password,
+                                          const std::string& why)>;
     using Answer = std::function<void(KeyringAnswer answer, const std::string& why)>;
 
     void read(const std::u16string& settingsKey, ReadAnswer answer);

@@ -24,10 +24,9 @@ const QString secretsName = QStringLiteral("org.freedesktop.secrets");
 // A question to the bus daemon with one name as its argument.
 bool busAnswersTrue(const QDBusConnection& bus, const QString& method)
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                       QStringLiteral("/org/freedesktop/DBus"),
-                                       QStringLiteral("org.freedesktop.DBus"), method);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), method);
     call << secretsName;
     const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()

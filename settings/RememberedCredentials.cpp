@@ -113,18 +113,19 @@ void VelmoraAuth::rememberedPassword(std::function<void(std::optional<std::strin
     }
     traceInfo("Asking the desktop's keyring for the remembered password; a locked keyring asks "
               "the user to unlock it first.");
-    keyring->read(settingsKeyPath, [then](velmora::KeyringAnswer answer,
-                                          const std::string& password, const std::string& why) {
-        if (answer == velmora::KeyringAnswer::done && !password.empty()) {
-            traceInfo("The desktop's keyring gave the remembered password.");
-            then(password);
-            return;
-        }
-        traceError("The desktop's keyring gave no remembered password (still locked, unlock "
-                   "refused, or no item): "
-                   + why);
-        then(std::nullopt);
-    });
+    keyring->read(
+        settingsKeyPath,
+        [then](velmora::KeyringAnswer answer, const std::string& password, const std::string& why) {
+            if (answer == velmora::KeyringAnswer::done && !password.empty()) {
+                traceInfo("The desktop's keyring gave the remembered password.");
+                then(password);
+                return;
+            }
+            traceError("The desktop's keyring gave no remembered password (still locked, unlock "
+                       "refused, or no item): "
+                       + why);
+            then(std::nullopt);
+        });
 }
 
 bool VelmoraAuth::keyringTakesPassword()
@@ -132,9 +133,10 @@ bool VelmoraAuth::keyringTakesPassword()
     if (keyring->isOffered())
         return true;
     if (!noKeyringTold.exchange(true))
-        traceInfo("No keyring service on the session bus: the remembered password stays in the "
-                  "settings file. A keyring (GNOME Keyring, KWallet or KeePassXC) would keep it out "
-                  "of the file.");
+        traceInfo(
+            "No keyring service on the session bus: the remembered password stays in the "
+            "settings file. A keyring (GNOME Keyring, KWallet or KeePassXC) would keep it out "
+            "of the file.");
     return false;
 }
 
@@ -192,8 +194,8 @@ void VelmoraAuth::storePasswordInKeyring(const std::string& user, const std::str
             if (registryStore.readString(RegistryRoot::CurrentUser, settingsKeyPath, valueUsername,
                                          stored, error)
                 && stored == velmora::widenBytes(user))
-                registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath,
-                                          valuePassword, velmora::widenBytes(password), error);
+                registryStore.writeString(RegistryRoot::CurrentUser, settingsKeyPath, valuePassword,
+                                          velmora::widenBytes(password), error);
         });
 }
 

@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -19,10 +20,11 @@ namespace {
 
 const QString password = QStringLiteral("Kr-t3st-Pa55!");
 const QString keyringPassword = QStringLiteral("unlock-the-test-keyring");
-const QStringList itemAttributes = { QStringLiteral("server"), QStringLiteral("Velmora Auth"),
-                                     QStringLiteral("user"),
-                                     QStringLiteral("Software\\Velmora\\VelmoraAuth"),
-                                     QStringLiteral("type"), QStringLiteral("plaintext") };
+const QStringList itemAttributes = {
+    QStringLiteral("server"), QStringLiteral("Velmora Auth"),
+    QStringLiteral("user"),   QStringLiteral("Software\\Velmora\\VelmoraAuth"),
+    QStringLiteral("type"),   QStringLiteral("plaintext")
+};
 
 bool secretsOnBus()
 {
@@ -34,7 +36,8 @@ bool secretsOnBus()
 QString keyringItem()
 {
     QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), QStringList { QStringLiteral("lookup") } + itemAttributes);
+    tool.start(QStringLiteral("secret-tool"),
+               QStringList { QStringLiteral("lookup") } + itemAttributes);
     tool.waitForFinished(20000);
     return QString::fromUtf8(tool.readAllStandardOutput());
 }
@@ -49,6 +52,24 @@ bool storeKeyringItem(const QString& secret)
     tool.closeWriteChannel();
     return tool.waitForFinished(20000) && tool.exitCode() == 0;
 }
+
+// The desktop's unlock prompt as gnome-keyring asks for it: it takes the request and answers
+// nothing while the user thinks it over; leaving the bus is the user's refusal.
+class SilentPrompter : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.keyring.internal.Prompter")
+
+public:
+    int begun = 0;
+
+public slots:
+    void BeginPrompting(const QDBusObjectPath&) { ++begun; }
+    void PerformPrompt(const QDBusObjectPath&, const QString&, const QVariantMap&, const QString&)
+    {
+    }
+    void StopPrompting(const QDBusObjectPath&) { }
+};
 
 void typeInto(QLineEdit* field, const QString& text)
 {
@@ -85,6 +106,7 @@ private slots:
     void earlierVersionsPasswordMovesToTheKeyring();
     void refusingKeyringKeepsTheEarlierFile();
     void lockedKeyringWithRefusedUnlockLeavesTheFormWithoutPassword();
+    void readWaitsForTheUnlockPromptWithoutHoldingTheWindow();
     void lostItemIsTakenAsARefusedRead();
     void withoutASecretServiceThePasswordStaysInTheFile();
     void untickingRememberMeDeletesTheItem();
@@ -114,8 +136,8 @@ void TestRememberedPassword::init()
     QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
     QDir(m_home.path() + QStringLiteral("/.local/share/keyrings")).removeRecursively();
     m_fileMayHoldPassword = false;
-    m_appliance =
-        startAppliance({ { "127.0.0.1", 0, Scheme::https } }, { { "ann", password.toStdString() } });
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } },
+                                 { { "ann", password.toStdString() } });
     m_boxes = std::make_unique<ModalBoxes>();
 }
 
@@ -289,6 +311,40 @@ void TestRememberedPassword::lockedKeyringWithRefusedUnlockLeavesTheFormWithoutP
     stopKeyring();
     startKeyring();
     QCOMPARE(keyringItem(), password);
+}
+
+void TestRememberedPassword::readWaitsForTheUnlockPromptWithoutHoldingTheWindow()
+{
+    startKeyring();
+    QVERIFY(storeKeyringItem(password));
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", ""));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    lockKeyring();
+    SilentPrompter prompter;
+    {
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("prompter"));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/gnome/keyring/Prompter"), &prompter,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.gnome.keyring.SystemPrompter")));
+    }
+    startWindow();
+    QTRY_COMPARE(prompter.begun, 1);
+
+    // The prompt is up: the window goes on with its work and takes what the user types.
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("10.1.2.3"));
+    QCOMPARE(ui().lineEdit_ipAdress->text(), "10.1.2.3");
+    QCOMPARE(ui().lineEdit_username->text(), "ann");
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QVERIFY(m_boxes->shown.isEmpty());
+
+    // The user turns the prompt down.
+    QDBusConnection::disconnectFromBus(QStringLiteral("prompter"));
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
 }
 
 void TestRememberedPassword::lostItemIsTakenAsARefusedRead()

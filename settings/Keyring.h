@@ -35,6 +35,9 @@ public:
     // Whether a keyring service is on the session bus or can be started there. Asks the bus, so
     // it is current; from any thread.
     bool isOffered() const;
+    // Why the password stays where it is without a keyring, for the log; empty where the
+    // platform keeps it elsewhere by design.
+    std::string absenceNote() const;
 
     // The why texts come from the keyring and never hold the password.
     using ReadAnswer = std::function<void(KeyringAnswer answer, const std::string& password,

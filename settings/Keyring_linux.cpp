@@ -90,6 +90,12 @@ bool Keyring::isOffered() const
     return busAnswersTrue(bus, QStringLiteral("NameHasOwner")) || canBeStarted(bus);
 }
 
+std::string Keyring::absenceNote() const
+{
+    return "No keyring service on the session bus: the remembered password stays in the settings "
+           "file. A keyring (GNOME Keyring, KWallet or KeePassXC) would keep it out of the file.";
+}
+
 void Keyring::read(const std::u16string& settingsKey, ReadAnswer answer)
 {
     m_jobs->start(new QKeychain::ReadPasswordJob(serviceName), settingsKey,

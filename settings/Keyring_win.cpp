@@ -17,6 +17,11 @@ bool Keyring::isOffered() const
     return false;
 }
 
+std::string Keyring::absenceNote() const
+{
+    return {};
+}
+
 void Keyring::read(const std::u16string&, ReadAnswer answer)
 {
     answer(KeyringAnswer::noService, {}, "no keyring on this system");

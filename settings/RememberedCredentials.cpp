@@ -132,11 +132,11 @@ bool VelmoraAuth::keyringTakesPassword()
 {
     if (keyring->isOffered())
         return true;
-    if (!noKeyringTold.exchange(true))
-        traceInfo(
-            "No keyring service on the session bus: the remembered password stays in the "
-            "settings file. A keyring (GNOME Keyring, KWallet or KeePassXC) would keep it out "
-            "of the file.");
+    if (!noKeyringTold.exchange(true)) {
+        const std::string note = keyring->absenceNote();
+        if (!note.empty())
+            traceInfo(note);
+    }
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
@@ -123,7 +124,7 @@ void VelmoraAuth::rememberedPassword(std::function<void(std::optional<std::strin
             }
             traceError("The desktop's keyring gave no remembered password (still locked, unlock "
                        "refused, or no item): "
-                       + why);
+                       + velmora::outsideText(why));
             then(std::nullopt);
         });
 }
@@ -149,7 +150,7 @@ void VelmoraAuth::movePasswordToKeyring(const std::string& password)
             if (answer != velmora::KeyringAnswer::done) {
                 traceError("The desktop's keyring did not take the remembered password, so it "
                            "stays in the settings file: "
-                           + why);
+                           + velmora::outsideText(why));
                 return;
             }
             // Blanked only while the file still holds what moved: a login meanwhile has written
@@ -182,7 +183,7 @@ void VelmoraAuth::storePasswordInKeyring(const std::string& user, const std::str
             if (answer != velmora::KeyringAnswer::noService) {
                 traceError("The desktop's keyring did not store the password, so it is not "
                            "remembered: "
-                           + why);
+                           + velmora::outsideText(why));
                 return;
             }
             // The keyring went away between the question and the write: the file keeps it, as
@@ -205,7 +206,8 @@ void VelmoraAuth::erasePasswordFromKeyring()
         if (answer == velmora::KeyringAnswer::done || answer == velmora::KeyringAnswer::notFound)
             traceInfo("The desktop's keyring no longer holds a remembered password.");
         else
-            traceError("The desktop's keyring did not delete the remembered password: " + why);
+            traceError("The desktop's keyring did not delete the remembered password: "
+                       + velmora::outsideText(why));
     });
 }
 

@@ -139,5 +139,8 @@ void VelmoraAuth::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     // After the window is up, not in the middle of showing it.
-    QTimer::singleShot(0, this, [this] { tellIdentityChange(); });
+    QTimer::singleShot(0, this, [this] {
+        tellIdentityChange();
+        tellKeyringNotice();
+    });
 }

@@ -224,13 +224,25 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
 
 void VelmoraAuth::rememberCredentials(const LoginForm& form)
 {
+    // Where the desktop has a keyring, the password goes there and the file's value is blank. An
+    // empty password leaves the keyring's item alone: a login pressed before a locked keyring
+    // answered must not lose it.
+    const bool toKeyring = keyringTakesPassword();
     // One group, reported value by value afterwards: a crash leaves the old three or the new.
-    const std::vector<bool> stored =
-        registryStore.writeStrings(RegistryRoot::CurrentUser, settingsKeyPath,
-                                   { { valueUsername, velmora::widenBytes(form.username) },
-                                     { valuePassword, velmora::widenBytes(form.password) },
-                                     { valueRememberMe, u"Yes" } },
-                                   registryError);
+    std::vector<bool> stored;
+    {
+        std::lock_guard lock(credentialsMutex);
+        stored = registryStore.writeStrings(
+            RegistryRoot::CurrentUser, settingsKeyPath,
+            { { valueUsername, velmora::widenBytes(form.username) },
+              { valuePassword, toKeyring ? u"" : velmora::widenBytes(form.password) },
+              { valueRememberMe, u"Yes" } },
+            registryError);
+    }
+    if (toKeyring && !form.password.empty())
+        onGuiThread([this, user = form.username, password = form.password] {
+            storePasswordInKeyring(user, password);
+        });
     const auto reportFailure = [this] {
         std::cout << "Error:" << registryError << std::endl;
         traceError(registryError);
@@ -267,10 +279,17 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
 void VelmoraAuth::forgetCredentials()
 {
     // Blanked, not removed: the values stay in the store as empty texts, all three in one group.
-    const std::vector<bool> blanked = registryStore.writeStrings(
-        RegistryRoot::CurrentUser, settingsKeyPath,
-        { { valueUsername, u"" }, { valuePassword, u"" }, { valueRememberMe, u"" } },
-        registryError);
+    std::vector<bool> blanked;
+    {
+        std::lock_guard lock(credentialsMutex);
+        blanked = registryStore.writeStrings(
+            RegistryRoot::CurrentUser, settingsKeyPath,
+            { { valueUsername, u"" }, { valuePassword, u"" }, { valueRememberMe, u"" } },
+            registryError);
+    }
+    // The keyring's item goes too.
+    if (keyring->isOffered())
+        onGuiThread([this] { erasePasswordFromKeyring(); });
     if (std::all_of(blanked.begin(), blanked.end(), [](bool done) { return done; })) {
         traceInfo("Successfully delete username and password into registry");
     } else {

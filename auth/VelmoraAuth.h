@@ -3,6 +3,7 @@
 #include "auth/StaleInputFilter.h"
 #include "portal/HttpRequests.h"
 #include "settings/keepAliveData.h"
+#include "settings/Keyring.h"
 #include "settings/RegistryStore.h"
 #include "settings/TrustedIdentities.h"
 #include "ui_VelmoraAuth.h"
@@ -132,6 +133,19 @@ private:
     void forgetCredentials();
     void logProgramPath();
     void restoreRememberedCredentials();
+    // The remembered password, from the settings file or, where it lives there, the desktop's
+    // keyring: answered later, on the GUI thread, with nothing when none is remembered or the
+    // keyring did not give it (locked and not unlocked, or no item). Only on the GUI thread.
+    void rememberedPassword(std::function<void(std::optional<std::string>)> then);
+    // Whether the password goes to the keyring; says once why not. From any thread.
+    bool keyringTakesPassword();
+    // On the GUI thread. The first two leave the settings file's password blank once the
+    // keyring holds it.
+    void movePasswordToKeyring(const std::string& password);
+    void storePasswordInKeyring(const std::string& user, const std::string& password);
+    void erasePasswordFromKeyring();
+    // Tells the user once that the keyring did not give the remembered password.
+    void tellKeyringNotice();
     void startKeepAliveTicker();
     void startSessionCheck();
     void stopBackgroundWork();
@@ -271,6 +285,15 @@ private:
     std::mutex questionMutex;
     std::condition_variable questionAnswered;
     bool questionsClosed = false;
+    // Where the remembered password lives on Linux. Used on the GUI thread only (isOffered
+    // aside).
+    std::unique_ptr<velmora::Keyring> keyring = std::make_unique<velmora::Keyring>();
+    // Serialises the credential writes of the login thread and the keyring's answers.
+    std::mutex credentialsMutex;
+    std::atomic<bool> noKeyringTold { false };
+    // What the user is still to be told about the keyring, once a run; GUI thread only.
+    std::string keyringNotice;
+    bool keyringNoticeTold = false;
     std::unique_ptr<QSystemTrayIcon> trayIcon;
     QMenu* trayMenu = nullptr;
     QAction* exitAction = nullptr;

@@ -12,6 +12,8 @@ run_packages=(
     libcpp-httplib-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
     # The stand-in appliance's compressed answers.
     zlib1g-dev
+    # The remembered password in the desktop's keyring: QtKeychain, and the libsecret it loads.
+    qtkeychain-qt5-dev libsecret-1-0
     traceroute iproute2 util-linux
     xvfb xauth
     # The benchmark watches the X server for the window being mapped.
@@ -37,6 +39,8 @@ test_packages=(
     at-spi2-core python3-pyatspi dbus-daemon
     # NetworkManager and logind played on a private system bus for the automatic login's tests.
     python3-dbusmock
+    # A real keyring for the remembered password's tests, and the tools that look into it.
+    gnome-keyring libsecret-tools libglib2.0-bin
 )
 
 case "${1:-test}" in

@@ -25,8 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 # (dpkg-shlibdeps reads every ELF file in the package)...
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # And the programs it runs: traceroute finds the gateways; the terms page opens through xdg-open.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS traceroute)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+# QtKeychain loads libsecret only when it first asks the keyring, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "traceroute, libsecret-1-0")
+# A keyring to keep the remembered password in; without one it stays in the settings file.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, gnome-keyring")
 
 include(CPack)
 

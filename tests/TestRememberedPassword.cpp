@@ -1,0 +1,411 @@
+#include "support/ModalBoxes.h"
+#include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
+#include "support/TestMain.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+using standin::Scheme;
+
+// The remembered password against a real Secret Service: gnome-keyring-daemon on the private
+// session bus this program runs on (keyring-session.sh), checked with secret-tool.
+
+namespace {
+
+const QString password = QStringLiteral("Kr-t3st-Pa55!");
+const QString keyringPassword = QStringLiteral("unlock-the-test-keyring");
+const QStringList itemAttributes = {
+    QStringLiteral("server"), QStringLiteral("Velmora Auth"),
+    QStringLiteral("user"),   QStringLiteral("Software\\Velmora\\VelmoraAuth"),
+    QStringLiteral("type"),   QStringLiteral("plaintext")
+};
+
+bool secretsOnBus()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        QStringLiteral("org.freedesktop.secrets"));
+}
+
+// What secret-tool finds under the item's attributes; empty when nothing.
+QString keyringItem()
+{
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"),
+               QStringList { QStringLiteral("lookup") } + itemAttributes);
+    tool.waitForFinished(20000);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
+bool storeKeyringItem(const QString& secret)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"),
+               QStringList { QStringLiteral("store"), QStringLiteral("--label=Velmora Auth") }
+                   + itemAttributes);
+    tool.write(secret.toUtf8());
+    tool.closeWriteChannel();
+    return tool.waitForFinished(20000) && tool.exitCode() == 0;
+}
+
+// The desktop's unlock prompt as gnome-keyring asks for it: it takes the request and answers
+// nothing while the user thinks it over; leaving the bus is the user's refusal.
+class SilentPrompter : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.keyring.internal.Prompter")
+
+public:
+    int begun = 0;
+
+public slots:
+    void BeginPrompting(const QDBusObjectPath&) { ++begun; }
+    void PerformPrompt(const QDBusObjectPath&, const QString&, const QVariantMap&, const QString&)
+    {
+    }
+    void StopPrompting(const QDBusObjectPath&) { }
+};
+
+void typeInto(QLineEdit* field, const QString& text)
+{
+    field->clear();
+    QTest::keyClicks(field, text);
+}
+
+void click(QAbstractButton* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void click(QCheckBox* box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+}
+
+} // namespace
+
+class TestRememberedPassword : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TestRememberedPassword(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+private slots:
+    void init();
+    void cleanup();
+    void rememberedLoginKeepsThePasswordInTheKeyringOnly();
+    void earlierVersionsPasswordMovesToTheKeyring();
+    void refusingKeyringKeepsTheEarlierFile();
+    void lockedKeyringWithRefusedUnlockLeavesTheFormWithoutPassword();
+    void readWaitsForTheUnlockPromptWithoutHoldingTheWindow();
+    void lostItemIsTakenAsARefusedRead();
+    void withoutASecretServiceThePasswordStaysInTheFile();
+    void untickingRememberMeDeletesTheItem();
+
+private:
+    void startKeyring();
+    void stopKeyring();
+    void lockKeyring();
+    void startWindow();
+    void closeWindow();
+    void logIn(bool tickRememberMe);
+    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
+
+    IsolatedHome& m_home;
+    QProcess m_keyring;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::unique_ptr<ModalBoxes> m_boxes;
+    // Where the case lets the password be: the no-keyring case keeps it in the file.
+    bool m_fileMayHoldPassword = false;
+};
+
+void TestRememberedPassword::init()
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "runs on a private session bus");
+    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    QDir(m_home.path() + QStringLiteral("/.local/share/keyrings")).removeRecursively();
+    m_fileMayHoldPassword = false;
+    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } },
+                                 { { "ann", password.toStdString() } });
+    m_boxes = std::make_unique<ModalBoxes>();
+}
+
+void TestRememberedPassword::cleanup()
+{
+    closeWindow();
+    m_boxes.reset();
+    m_appliance.reset();
+    stopKeyring();
+    // Wherever the case went, the password reached neither the log nor (but without a keyring)
+    // the settings file.
+    QFile log(m_home.logFile());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY2(!log.readAll().contains(password.toUtf8()), "the password is in the log");
+    QFile settings(m_home.configFolder() + QStringLiteral("/Velmora/VelmoraAuth.conf"));
+    if (settings.open(QIODevice::ReadOnly) && !m_fileMayHoldPassword)
+        QVERIFY2(!settings.readAll().contains(password.toUtf8()),
+                 "the password is in the settings file");
+}
+
+void TestRememberedPassword::startKeyring()
+{
+    // The login keyring, created or unlocked with its password from standard input, becomes the
+    // default collection.
+    m_keyring.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
+                    { QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                      QStringLiteral("--components=secrets") });
+    QVERIFY(m_keyring.waitForStarted());
+    m_keyring.write(keyringPassword.toUtf8());
+    m_keyring.closeWriteChannel();
+    QTRY_VERIFY_WITH_TIMEOUT(secretsOnBus(), 10000);
+}
+
+void TestRememberedPassword::stopKeyring()
+{
+    if (m_keyring.state() == QProcess::NotRunning)
+        return;
+    m_keyring.terminate();
+    m_keyring.waitForFinished(10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!secretsOnBus(), 10000);
+}
+
+void TestRememberedPassword::lockKeyring()
+{
+    // Locked as after a screen lock; this bus has no prompter, so an unlock the program asks for
+    // is refused.
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"),
+                { QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                  QStringLiteral("org.freedesktop.secrets"), QStringLiteral("--object-path"),
+                  QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("--method"),
+                  QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                  QStringLiteral("['/org/freedesktop/secrets/collection/login']") });
+    QVERIFY(gdbus.waitForFinished(10000));
+    QCOMPARE(gdbus.exitCode(), 0);
+    QVERIFY(keyringItem().isEmpty());
+}
+
+void TestRememberedPassword::startWindow()
+{
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestRememberedPassword::closeWindow()
+{
+    m_inspect.reset();
+    m_window.reset();
+}
+
+void TestRememberedPassword::logIn(bool tickRememberMe)
+{
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui().lineEdit_portadress, QString::number(m_appliance->listeners().at(0).port));
+    if (ui().remberMe->isChecked() != tickRememberMe)
+        click(ui().remberMe);
+    click(ui().login);
+    QTRY_VERIFY(ui().stackedWidget->currentIndex() == 2 && ui().stackedWidget->isEnabled());
+}
+
+void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
+{
+    startKeyring();
+    startWindow();
+    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
+    typeInto(ui().lineEdit_password, password);
+    logIn(true);
+    QTRY_COMPARE(keyringItem(), password);
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"password"), "");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
+
+    // The next start takes the password from the keyring, and a login sends it.
+    closeWindow();
+    m_appliance->clearRequestLog();
+    LogTail log(m_home.logFile());
+    startWindow();
+    QTRY_COMPARE(ui().lineEdit_password->text(), password);
+    QVERIFY(log.contains(QStringLiteral("The desktop's keyring gave the remembered password.")));
+    logIn(true);
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestRememberedPassword::earlierVersionsPasswordMovesToTheKeyring()
+{
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", password.toStdString()));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    startKeyring();
+    startWindow();
+    QCOMPARE(ui().lineEdit_password->text(), password); // at once, from the file
+    QTRY_COMPARE(storedValue(u"password"), "");
+    QCOMPARE(keyringItem(), password);
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
+
+    closeWindow();
+    startWindow();
+    QTRY_COMPARE(ui().lineEdit_password->text(), password);
+}
+
+void TestRememberedPassword::refusingKeyringKeepsTheEarlierFile()
+{
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", password.toStdString()));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    m_fileMayHoldPassword = true;
+    startKeyring();
+    lockKeyring();
+    LogTail log(m_home.logFile());
+    startWindow();
+    QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring did not take the remembered "
+                                            "password, so it stays in the settings file")));
+    QCOMPARE(storedValue(u"password"), password.toStdString());
+    QCOMPARE(ui().lineEdit_password->text(), password);
+}
+
+void TestRememberedPassword::lockedKeyringWithRefusedUnlockLeavesTheFormWithoutPassword()
+{
+    startKeyring();
+    QVERIFY(storeKeyringItem(password));
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", ""));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    lockKeyring();
+    LogTail log(m_home.logFile());
+    startWindow();
+    QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring gave no remembered password")));
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("Type your password")));
+    QCOMPARE(ui().lineEdit_username->text(), "ann");
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QVERIFY(ui().remberMe->isChecked());
+
+    // Told once: showing the window again says nothing more.
+    m_window->hide();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_boxes->shown.size(), 1);
+
+    // Nothing stored was blanked: the file as it was, and the item is there once unlocked.
+    closeWindow();
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
+    stopKeyring();
+    startKeyring();
+    QCOMPARE(keyringItem(), password);
+}
+
+void TestRememberedPassword::readWaitsForTheUnlockPromptWithoutHoldingTheWindow()
+{
+    startKeyring();
+    QVERIFY(storeKeyringItem(password));
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", ""));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    lockKeyring();
+    SilentPrompter prompter;
+    {
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("prompter"));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/gnome/keyring/Prompter"), &prompter,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.gnome.keyring.SystemPrompter")));
+    }
+    startWindow();
+    QTRY_COMPARE(prompter.begun, 1);
+
+    // The prompt is up: the window goes on with its work and takes what the user types.
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("10.1.2.3"));
+    QCOMPARE(ui().lineEdit_ipAdress->text(), "10.1.2.3");
+    QCOMPARE(ui().lineEdit_username->text(), "ann");
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QVERIFY(m_boxes->shown.isEmpty());
+
+    // The user turns the prompt down.
+    QDBusConnection::disconnectFromBus(QStringLiteral("prompter"));
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
+}
+
+void TestRememberedPassword::lostItemIsTakenAsARefusedRead()
+{
+    startKeyring();
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", ""));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
+    startWindow();
+    QTRY_COMPARE(m_boxes->shown.size(), 1);
+    QCOMPARE(ui().lineEdit_username->text(), "ann");
+    QVERIFY(ui().lineEdit_password->text().isEmpty());
+    QCOMPARE(storedValue(u"username"), "ann");
+    QCOMPARE(storedValue(u"rememberme"), "Yes");
+}
+
+void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
+{
+    m_fileMayHoldPassword = true;
+    QVERIFY(!secretsOnBus());
+    LogTail log(m_home.logFile());
+    startWindow();
+    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
+    typeInto(ui().lineEdit_password, password);
+    logIn(true);
+    QCOMPARE(storedValue(u"password"), password.toStdString());
+    click(ui().logout);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    logIn(true);
+    QCOMPARE(storedValue(u"password"), password.toStdString());
+    // Why, once a run.
+    QCOMPARE(log.count(QStringLiteral("No keyring service on the session bus")), 1);
+
+    closeWindow();
+    startWindow();
+    QCOMPARE(ui().lineEdit_password->text(), password);
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestRememberedPassword::untickingRememberMeDeletesTheItem()
+{
+    startKeyring();
+    startWindow();
+    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
+    typeInto(ui().lineEdit_password, password);
+    logIn(true);
+    QTRY_COMPARE(keyringItem(), password);
+    click(ui().logout);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+
+    LogTail log(m_home.logFile());
+    logIn(false);
+    QTRY_VERIFY(log.contains(
+        QStringLiteral("The desktop's keyring no longer holds a remembered password.")));
+    QCOMPARE(keyringItem(), QString());
+    QCOMPARE(storedValue(u"username"), "");
+    QCOMPARE(storedValue(u"password"), "");
+    QCOMPARE(storedValue(u"rememberme"), "");
+}
+
+VELMORA_TEST_MAIN(TestRememberedPassword)
+#include "TestRememberedPassword.moc"

@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
 using velmora::AutomaticLoginHold;
 using velmora::SystemEvent;
@@ -80,7 +81,7 @@ AutomaticLogin::AutomaticLogin(VelmoraAuth& window, QAction* before)
     // the menu opens, since every login from the window rewrites them.
     const auto showState = [this] {
         m_action->setChecked(m_on);
-        m_action->setEnabled(velmora::readRememberedLogin(m_window.registryStore).has_value());
+        m_action->setEnabled(m_window.rememberedLogin().has_value());
     };
     connect(window.trayMenu, &QMenu::aboutToShow, this, showState);
     connect(m_action, &QAction::triggered, this, [this, showState](bool on) {
@@ -267,6 +268,14 @@ void AutomaticLogin::sessionCheckEnded(bool revived)
     act(Reason::start);
 }
 
+void AutomaticLogin::rememberedLoginArrived()
+{
+    if (!std::exchange(m_waitsForCredentials, false))
+        return;
+    m_action->setEnabled(true);
+    act(Reason::start);
+}
+
 void AutomaticLogin::applianceEnded(const std::string& reason)
 {
     m_window.onGuiThread([this, reason] {
@@ -340,8 +349,10 @@ void AutomaticLogin::act(Reason reason)
             m_retry.start(m_lastWait);
         return;
     }
-    auto remembered = velmora::readRememberedLogin(m_window.registryStore);
+    auto remembered = m_window.rememberedLogin();
     if (!remembered) {
+        // The keyring may still be waiting for its unlock: its answer brings the attempt back.
+        m_waitsForCredentials = true;
         traceInfo("Automatic login needs the credentials that Remember me keeps");
         return;
     }

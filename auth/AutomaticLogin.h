@@ -50,6 +50,8 @@ public:
     void applianceEnded(const std::string& reason);
 
     bool underWay() const { return m_underWay; }
+    // The remembered password has come from the keyring: an attempt that found none may go now.
+    void rememberedLoginArrived();
     QAction* action() const { return m_action; }
     // Tests wait less.
     void setBackOff(std::chrono::milliseconds first, std::chrono::milliseconds ceiling);
@@ -111,6 +113,8 @@ private:
     bool m_toldFailure = false;
 
     bool m_underWay = false;
+    // An attempt found no remembered password (a keyring that has not answered yet).
+    bool m_waitsForCredentials = false;
     // An event came while an attempt ran: merged into it, and a failure retries soon.
     bool m_eventDuringAttempt = false;
 

@@ -288,6 +288,7 @@ void VelmoraAuth::forgetCredentials()
             registryError);
     }
     // The keyring's item goes too.
+    keepKeyringPassword({}, {});
     if (keyring->isOffered())
         onGuiThread([this] { erasePasswordFromKeyring(); });
     if (std::all_of(blanked.begin(), blanked.end(), [](bool done) { return done; })) {

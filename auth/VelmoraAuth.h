@@ -4,6 +4,7 @@
 #include "portal/HttpRequests.h"
 #include "settings/keepAliveData.h"
 #include "settings/Keyring.h"
+#include "settings/RememberedLogin.h"
 #include "settings/RegistryStore.h"
 #include "settings/TrustedIdentities.h"
 #include "ui_VelmoraAuth.h"
@@ -137,6 +138,12 @@ private:
     // keyring: answered later, on the GUI thread, with nothing when none is remembered or the
     // keyring did not give it (locked and not unlocked, or no item). Only on the GUI thread.
     void rememberedPassword(std::function<void(std::optional<std::string>)> then);
+    // The credentials "Remember me" keeps, from any thread: the settings file's, with the password
+    // the keyring gave or took this run where the file's is blank. Nothing without a password,
+    // so nothing while a locked keyring has not answered yet.
+    std::optional<velmora::RememberedLogin> rememberedLogin();
+    // What the keyring holds for `user`, as it gave or took it this run; empty texts forget it.
+    void keepKeyringPassword(const std::string& user, const std::string& password);
     // Whether the password goes to the keyring; says once why not. From any thread.
     bool keyringTakesPassword();
     // On the GUI thread. The first two leave the settings file's password blank once the
@@ -290,6 +297,10 @@ private:
     std::unique_ptr<velmora::Keyring> keyring = std::make_unique<velmora::Keyring>();
     // Serialises the credential writes of the login thread and the keyring's answers.
     std::mutex credentialsMutex;
+    // The keyring's password of this run and whose it is, under credentialsMutex: a re-login or
+    // an automatic login takes it from here, as the file no longer holds it.
+    std::string keyringUser;
+    std::string keyringPassword;
     std::atomic<bool> noKeyringTold { false };
     // What the user is still to be told about the keyring, once a run; GUI thread only.
     std::string keyringNotice;

@@ -82,7 +82,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
             // A session revived at start was never logged in by this run: its password is the
             // one "Remember me" keeps, and only for the same name.
             if (password.empty()) {
-                const auto remembered = velmora::readRememberedLogin(registryStore);
+                const auto remembered = rememberedLogin();
                 if (remembered && remembered->username == name)
                     password = remembered->password;
             }

@@ -3,6 +3,7 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
+#include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -64,13 +65,15 @@ void VelmoraAuth::restoreRememberedCredentials()
         const std::string password = velmora::lowBytes(storedPassword);
         if (!password.empty() && !user.empty()) {
             // An earlier version's clear text: it leaves the file once the keyring holds it.
-            if (keyringTakesPassword())
+            if (keyringTakesPassword()) {
+                keepKeyringPassword(user, password);
                 movePasswordToKeyring(password);
+            }
         } else if (storedRememberMe == u"Yes" && !user.empty()) {
             // The form comes up at once; the password joins it when the keyring answers, unless
             // the user has typed one or another name meanwhile.
             const QString shownUser = fieldText(storedUsername);
-            rememberedPassword([this, shownUser](std::optional<std::string> remembered) {
+            rememberedPassword([this, shownUser, user](std::optional<std::string> remembered) {
                 if (!remembered) {
                     if (!keyringNoticeTold && keyring->isOffered()) {
                         keyringNotice = keyringRefusedNotice;
@@ -78,9 +81,12 @@ void VelmoraAuth::restoreRememberedCredentials()
                     }
                     return;
                 }
+                keepKeyringPassword(user, *remembered);
                 if (ui.lineEdit_password->text().isEmpty()
                     && ui.lineEdit_username->text() == shownUser)
                     ui.lineEdit_password->setText(QString::fromStdString(*remembered));
+                // A start that found no credentials yet may log in now.
+                automaticLogin->rememberedLoginArrived();
             });
         }
     } catch (const std::exception& error) {
@@ -127,6 +133,24 @@ void VelmoraAuth::rememberedPassword(std::function<void(std::optional<std::strin
                        + velmora::outsideText(why));
             then(std::nullopt);
         });
+}
+
+std::optional<velmora::RememberedLogin> VelmoraAuth::rememberedLogin()
+{
+    std::lock_guard lock(credentialsMutex);
+    auto remembered = velmora::readRememberedLogin(registryStore);
+    if (remembered && remembered->password.empty() && remembered->username == keyringUser)
+        remembered->password = keyringPassword;
+    if (!remembered || remembered->password.empty())
+        return std::nullopt;
+    return remembered;
+}
+
+void VelmoraAuth::keepKeyringPassword(const std::string& user, const std::string& password)
+{
+    std::lock_guard lock(credentialsMutex);
+    keyringUser = user;
+    keyringPassword = password;
 }
 
 bool VelmoraAuth::keyringTakesPassword()
@@ -178,6 +202,7 @@ void VelmoraAuth::storePasswordInKeyring(const std::string& user, const std::str
         [this, user, password](velmora::KeyringAnswer answer, const std::string& why) {
             if (answer == velmora::KeyringAnswer::done) {
                 traceInfo("The desktop's keyring holds the remembered password.");
+                keepKeyringPassword(user, password);
                 return;
             }
             if (answer != velmora::KeyringAnswer::noService) {

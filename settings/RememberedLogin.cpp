@@ -16,7 +16,7 @@ std::optional<RememberedLogin> readRememberedLogin(const RegistryStore& store)
                              ignored)
         || !store.readString(RegistryRoot::CurrentUser, settingsKeyPath, u"password", password,
                              ignored)
-        || username.empty() || password.empty())
+        || username.empty())
         return std::nullopt;
     return RememberedLogin { lowBytes(username), lowBytes(password) };
 }

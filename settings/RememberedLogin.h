@@ -15,7 +15,8 @@ struct RememberedLogin
 };
 
 // What the settings store remembers: nothing unless "Remember me" was ticked at the last login
-// and both the name and the password are there. Safe on any thread: the store has no state.
+// with a name. The password is blank where the desktop's keyring holds it. Safe on any thread:
+// the store has no state.
 std::optional<RememberedLogin> readRememberedLogin(const RegistryStore& store);
 
 } // namespace velmora

@@ -73,6 +73,7 @@ private slots:
     void startUpCheckWithChangedKeyAsksNothing();
     void noDowngradeToPlainHttpWithoutAsking_data();
     void noDowngradeToPlainHttpWithoutAsking();
+    void plainHttpYesKeepsTheKeysOfOtherPorts();
     void endOfProgramAnswersAWaitingQuestion();
     void damagedStoredEntriesAreLeftOut();
 
@@ -337,8 +338,52 @@ void TestApplianceIdentity::noDowngradeToPlainHttpWithoutAsking()
     const std::vector<std::string> expected { "/isvelmora.php", "c" };
     QCOMPARE(treatments(*m_appliance), expected);
     QVERIFY(!m_inspect->isHttps());
-    // Trusted over plain HTTP from now on: the next login asks nothing.
-    QCOMPARE(storedValue(u"trusted_identities"), "");
+    // That address and port are trusted over plain HTTP from now on; the key of 8090 stays.
+    QCOMPARE(storedValue(u"trusted_identities"),
+             address.toStdString() + ":80=plain-http;" + stored);
+}
+
+void TestApplianceIdentity::plainHttpYesKeepsTheKeysOfOtherPorts()
+{
+    const std::string address = "127.0.0.47";
+    m_appliance = startAppliance({ { address, 8090, Scheme::https } });
+    submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    const std::string pinned = keyIdentity(*m_appliance);
+    const auto logInAndOut = [&] {
+        submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+        QTRY_VERIFY(ui().stackedWidget->isEnabled());
+        QTest::mouseClick(ui().logout, Qt::LeftButton);
+        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    };
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+
+    // Yes to plain HTTP on 80, once: the next login there asks nothing.
+    m_appliance.reset();
+    m_appliance = startAppliance({ { address, 80, Scheme::http } });
+    m_boxes->sayYes = true;
+    logInAndOut();
+    QCOMPARE(m_boxes->shown.size(), 1);
+    logInAndOut();
+    QCOMPARE(m_boxes->shown.size(), 1);
+
+    // HTTPS on 8090 again, with another key: the key trusted there before still guards it, so the
+    // new one is a change to ask about, not a first use to trust unasked.
+    m_appliance.reset();
+    m_appliance = startAppliance({ { address, 8090, Scheme::https } });
+    m_boxes->sayYes = false;
+    submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+    QTRY_COMPARE(m_boxes->shown.size(), 3);
+    QCOMPARE(m_boxes->shown[1].title, "Appliance identity changed");
+    QVERIFY(m_boxes->shown[1].text.contains(QString::fromStdString(pinned.substr(0, 47))));
+    QVERIFY(m_boxes->shown[2].text.startsWith(QStringLiteral("The login was stopped")));
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+    QCOMPARE(storedValue(u"trusted_identities"),
+             address + ":80=plain-http;" + address + ":8090=" + pinned);
 }
 
 void TestApplianceIdentity::endOfProgramAnswersAWaitingQuestion()

@@ -76,6 +76,7 @@ private slots:
     void plainHttpYesKeepsTheKeysOfOtherPorts();
     void endOfProgramAnswersAWaitingQuestion();
     void damagedStoredEntriesAreLeftOut();
+    void pinsAreKeptUnderTheCanonicalAddress();
 
 private:
     void startWindow();
@@ -432,6 +433,37 @@ void TestApplianceIdentity::damagedStoredEntriesAreLeftOut()
     QCOMPARE(identities.anyIdentityOf("10.0.0.1"), identity);
     QCOMPARE(identities.anyIdentityOf("10.0.0.10"), "");
     QCOMPARE(identities.identity("10.0.0.1", 443), "");
+}
+
+void TestApplianceIdentity::pinsAreKeptUnderTheCanonicalAddress()
+{
+    const std::string identity(
+        "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+        "DD:EE:FF");
+    const std::string other = "FF" + identity.substr(2);
+    // Written before addresses were kept canonical, in the spelling that was typed; those that no
+    // resolver may see are left out, and the canonical entry wins over another spelling of it.
+    const std::string text = "127.000.000.077:443=" + identity + ";0x7f.0.0.1:443=" + identity
+        + ";2130706433:443=" + identity + ";10.000.000.001:8090=" + other
+        + ";10.0.0.1:8090=" + identity + ";010.0.0.1:8090=" + other + ";10.0.0.1:80=plain-http";
+    auto identities = velmora::TrustedIdentities::fromText(text);
+    QCOMPARE(identities.text(),
+             "10.0.0.1:80=plain-http;10.0.0.1:8090=" + identity + ";127.0.0.77:443=" + identity);
+    QCOMPARE(identities.identity("127.000.000.077", 443), identity);
+    QCOMPARE(identities.identity("127.0.0.1", 443), "");
+
+    // Trusted over plain HTTP: no identity there, and the other port's key still answers for the
+    // address.
+    QVERIFY(identities.trustsPlainHttp("10.0.0.1", 80));
+    QVERIFY(!identities.trustsPlainHttp("10.0.0.1", 8090));
+    QCOMPARE(identities.identity("10.0.0.1", 80), "");
+    QCOMPARE(identities.anyIdentityOf("10.000.000.001"), identity);
+    identities.trustPlainHttp("127.0.0.77", 443);
+    QCOMPARE(identities.identity("127.0.0.77", 443), "");
+    QCOMPARE(identities.anyIdentityOf("127.0.0.77"), "");
+    identities.trust("0x7f.0.0.1", 443, identity);
+    QCOMPARE(identities, velmora::TrustedIdentities::fromText(identities.text()));
+    QVERIFY(identities.text().find("0x7f") == std::string::npos);
 }
 
 VELMORA_TEST_MAIN(TestApplianceIdentity)

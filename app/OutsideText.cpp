@@ -188,11 +188,12 @@ std::size_t readingsAgreeing(std::string_view text, std::size_t at, std::string_
         keep(htmlReference(text, at));
     return count;
 }
+
 // Where an echo of `secret` that starts at `from` ends, or npos: the text is read one piece at a
 // time, each piece as it is or decoded (so "p%40ss+w\/rd&amp;" reads as "p@ss w/rd&"), and of the
 // ways that spell the whole secret the longest wins. `known` keeps, for the places where two
-// readings agree, where the echo from there ends: the same place is then never read twice, and no
-// text can make the search take more than a pass per secret byte.
+// readings agree, where the echo from there ends, so that no place is searched twice: however the
+// readings branch, the work stays within the text's length times the secret's.
 class EchoSearch
 {
 public:

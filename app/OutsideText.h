@@ -11,23 +11,30 @@ namespace velmora {
 // hundred bytes; a whole keep-alive then adds a few KiB to the log at most.
 inline constexpr std::size_t outsideExcerptBytes = 2048;
 
+// The characters that steer how the text around them shows rather than being text: the line and
+// paragraph separators and the bidirectional marks, embeddings, overrides and isolates. Outside
+// text keeps none of them, in the log, on the console or in a box.
+bool isSteeringCharacter(char32_t point);
+
 // An outside value as the log and the console may show it: on one line, bounded, and without a
 // password the program has sent.
 // - Control characters are written as \xHH, byte by byte: C0 (CR, LF, NUL, ESC, ...), DEL, the
-//   C1 range, the line and paragraph separators and the bidirectional embeddings, overrides and
-//   isolates, so that no value can end a line, start a forged one, steer a terminal or reorder
-//   what a reader sees. Bytes that are not UTF-8 are written the same way; valid UTF-8 stays.
+//   C1 range and the steering characters, so that no value can end a line, start a forged one,
+//   steer a terminal or reorder what a reader sees. Bytes that are not UTF-8 are written the
+//   same way; valid UTF-8 stays.
 // - Past `limit` bytes of that, the excerpt ends with " [… cut: N bytes in all]".
-// - Each password given to hideFromOutsideText() is replaced by "********".
+// - Each echo of a password given to hideFromOutsideText() is replaced by "********".
 std::string outsideText(std::string_view value, std::size_t limit = outsideExcerptBytes);
 
-// The value with every hidden password replaced by "********", and nothing else changed, for
-// texts that are shown rather than logged. Of a value longer than `limit` bytes, only so much is
-// returned (and any password that starts within it, whole).
+// The value with every echo of a hidden password replaced by "********", and nothing else
+// changed, for texts that are shown rather than logged. Of a value longer than `limit` bytes,
+// only so much is returned (and any echo that starts within it, whole).
 std::string withoutPasswords(std::string_view value, std::size_t limit = std::string_view::npos);
 
-// From now on, outsideText() and withoutPasswords() hide this text wherever it appears. The login
-// gives each password it sends, in each form an answer may repeat it in. The last few are kept.
+// From now on, outsideText() and withoutPasswords() hide every echo of this text: any stretch that
+// reads as it once each piece is decoded, whatever mix of forms it is written in (as it is,
+// percent-encoded in either case, '+' for a blank, JSON escapes, HTML character references). The
+// last few are kept.
 void hideFromOutsideText(std::string_view secret);
 
 } // namespace velmora

@@ -12,7 +12,17 @@ QString shownMessage(const std::string& message)
 {
     // At most four bytes a character: that much fills the box, however long the message is.
     constexpr std::size_t enoughBytes = (shownMessageCharacters + 1) * 4;
-    QString text = QString::fromStdString(withoutPasswords(message, enoughBytes));
+    const QString masked = QString::fromStdString(withoutPasswords(message, enoughBytes));
+    // As in the log: nothing may reorder the box's text or break it where the appliance chose.
+    // A separator becomes a blank, so the words on either side stay apart.
+    QString text;
+    text.reserve(masked.size());
+    for (const QChar c : masked) {
+        if (c.unicode() == 0x2028 || c.unicode() == 0x2029)
+            text += QLatin1Char(' ');
+        else if (!isSteeringCharacter(c.unicode()))
+            text += c;
+    }
     if (text.size() <= shownMessageCharacters)
         return text;
     int cut = shownMessageCharacters;

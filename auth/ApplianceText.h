@@ -13,8 +13,9 @@ namespace velmora {
 inline constexpr int shownMessageCharacters = 300;
 
 // A message that may come from the appliance, as a box or a label may show it: without a password
-// the program sent, at most shownMessageCharacters characters, with " […]" where it was cut. It is
-// meant to be shown as plain text.
+// the program sent, without the characters that steer direction (the line and paragraph
+// separators become blanks), at most shownMessageCharacters characters, with " […]" where it was
+// cut. It is meant to be shown as plain text.
 QString shownMessage(const std::string& message);
 
 // The modal "Information" box with a single OK button. The message is shown as plain text, never

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "auth/ApplianceText.h"
@@ -46,22 +47,9 @@ bool isDecimalDigit(char c)
 bool VelmoraAuth::isValidIpAddress(std::string text)
 {
     // Four groups of one to three digits joined by single dots, nothing around them; no range
-    // check, leading zeros allowed. Checked by hand: a regular expression recurses per character,
+    // check, leading zeros allowed. Read by hand: a regular expression recurses per character,
     // and a long text would exhaust the login thread's stack.
-    std::size_t at = 0;
-    for (int group = 1;; ++group) {
-        const std::size_t start = at;
-        while (at < text.size() && at - start < 4 && isDecimalDigit(text[at]))
-            ++at;
-        const std::size_t digits = at - start;
-        if (digits == 0 || digits > 3)
-            return false;
-        if (group == 4)
-            return at == text.size();
-        if (at == text.size() || text[at] != '.')
-            return false;
-        ++at;
-    }
+    return velmora::dottedDecimal(text).has_value();
 }
 
 bool VelmoraAuth::isValidPort(std::string text)
@@ -139,7 +127,8 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
     traceInfo("Get the status of all checkbox");
     traceInfo("Start validation of user data");
     bool valid = true;
-    std::cout << form.username.size() << '\n' << form.username << std::endl;
+    // The console takes the name as the log would: no control character of it acts there.
+    std::cout << form.username.size() << '\n' << velmora::outsideText(form.username) << std::endl;
 
     // The first rule that fails decides; texts are taken as typed, blanks included.
     std::string validationMessage;
@@ -177,8 +166,8 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
 
     traceInfo("Initialize default port address");
     // The console shows asterisks for the password: on Linux it ends up in session logs.
-    std::cout << form.username << "\n....\n********\n"
-              << form.ipText << "\n...\n"
+    std::cout << velmora::outsideText(form.username) << "\n....\n********\n"
+              << velmora::outsideText(form.ipText) << "\n...\n"
               << portText << '\n'
               << form.autoDetectIp << "..." << form.autoDetectPort << std::endl;
 
@@ -249,7 +238,7 @@ void VelmoraAuth::rememberCredentials(const LoginForm& form)
     };
 
     traceInfo("Set the username into registry......");
-    std::cout << "Username registry:" << form.username << std::endl;
+    std::cout << "Username registry:" << velmora::outsideText(form.username) << std::endl;
     if (stored[0]) {
         traceInfo("Successfully add username into registry");
         std::cout << "successfully add username into registry" << std::endl;

@@ -1,5 +1,7 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 
 #include <array>
@@ -38,12 +40,18 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             if (loginStoppedByUser())
                 return false;
         } else if (!autoDetectIp) {
+            // The typed address as it will be contacted; a text that is no address is logged
+            // escaped, and the probe refuses it.
+            const std::optional<std::string> canonical = velmora::canonicalIpv4(address);
+            if (canonical)
+                address = *canonical;
+            const std::string shown = canonical ? address : velmora::outsideText(address);
             if (!autoDetectPort) {
-                traceInfo("Hit the isVelmora with ip " + address + " and port "
+                traceInfo("Hit the isVelmora with ip " + shown + " and port "
                           + std::to_string(port));
                 return isVelmora(address, port);
             }
-            traceInfo("Hit the isVelmora with ip " + address
+            traceInfo("Hit the isVelmora with ip " + shown
                       + " and different-different port address");
             for (const std::int32_t candidate : defaultPorts) {
                 if (isVelmora(address, candidate))
@@ -55,7 +63,12 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
         }
 
         traceInfo("start traceroute and getting gateway ip address");
-        const std::vector<std::string> gateways = traceroute();
+        std::vector<std::string> gateways = traceroute();
+        // What the tracer printed, as it will be contacted; the probe refuses what is no address.
+        for (std::string& gateway : gateways) {
+            if (const auto canonical = velmora::canonicalIpv4(gateway))
+                gateway = *canonical;
+        }
         if (!autoDetectPort) {
             traceInfo("Hit the isVelmora with gateway ip address and port " + std::to_string(port));
             for (const std::string& gateway : gateways) {

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
 #include "app/OutsideText.h"
 #include "app/Trace.h"
 
@@ -10,7 +11,18 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
 {
     try {
         const std::string portText = std::to_string(port);
-        traceInfo("start check isVelmora with ip " + address + " and port " + portText);
+        // Contacted, logged and kept in its one canonical form; any other spelling is refused
+        // before anything is sent, as no resolver may read it as some other address.
+        const std::optional<std::string> canonical = velmora::canonicalIpv4(address);
+        traceInfo("start check isVelmora with ip "
+                  + (canonical ? *canonical : velmora::outsideText(address)) + " and port "
+                  + portText);
+        if (!canonical) {
+            traceError(
+                "Not an IPv4 address of four decimal numbers from 0 to 255: nothing is sent");
+            return false;
+        }
+        address = *canonical;
         traceInfo("Check isHttps based on port address.");
         // The scheme follows the port alone: an appliance serves plain HTTP only on 80.
         const bool https = port != 80;

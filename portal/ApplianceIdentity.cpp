@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
 #include "app/Trace.h"
 #include "auth/IdentityQuestion.h"
 #include "settings/ByteText.h"
@@ -18,11 +19,22 @@ std::string endpointText(const std::string& address, std::int32_t port)
 
 } // namespace
 
-std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& endpoint,
+std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& given,
                                                           const std::string& path,
                                                           const std::string& userAgent,
                                                           std::string* shownIdentity)
 {
+    if (shownIdentity)
+        shownIdentity->clear();
+    // The HTTP client gets the canonical text only: the system's resolver would read "010" as
+    // eight, or take "0x4d" or a single number for some address nobody typed.
+    const std::optional<std::string> address = velmora::canonicalIpv4(given.address);
+    if (!address) {
+        traceError("No request sent: the appliance's address is not an IPv4 address of four "
+                   "decimal numbers from 0 to 255.");
+        return std::nullopt;
+    }
+    const Endpoint endpoint { *address, given.port, given.https };
     velmora::HttpRequests::IdentityCheck check;
     if (endpoint.https) {
         std::lock_guard lock(stateMutex);
@@ -77,6 +89,8 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
     std::string remembered;
     {
         std::lock_guard lock(stateMutex);
+        if (trustedIdentities.trustsPlainHttp(address, port))
+            return true;
         remembered = trustedIdentities.anyIdentityOf(address);
     }
     if (remembered.empty())
@@ -98,12 +112,15 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
         traceError("The user does not trust the appliance at " + where + " over plain HTTP");
         return false;
     }
+    // The question was about this address and port over plain HTTP, nothing more: the keys of
+    // the address's other ports stay, or the next key shown there would be trusted unasked.
     {
         std::lock_guard lock(stateMutex);
-        trustedIdentities.forgetAddress(address);
+        trustedIdentities.trustPlainHttp(address, port);
     }
     storeTrustedIdentities();
-    traceInfo("The user trusts the appliance at " + where + " over plain HTTP");
+    traceInfo("The user trusts the appliance at " + where
+              + " over plain HTTP; the keys of its other ports stay trusted");
     return true;
 }
 

@@ -8,35 +8,8 @@
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
 
-#include <nlohmann/json.hpp>
-
-#include <cctype>
 #include <exception>
 #include <iostream>
-
-namespace {
-
-// An appliance that repeats the request in its answer repeats the password: in the form it was
-// sent in, decoded, or escaped inside a JSON text.
-void hidePassword(const std::string& password)
-{
-    velmora::hideFromOutsideText(password);
-    velmora::hideFromOutsideText(velmora::percentEncoded(password));
-    std::string lowerHex = velmora::percentEncoded(password);
-    for (std::size_t at = lowerHex.find('%'); at != std::string::npos;
-         at = lowerHex.find('%', at + 1)) {
-        for (std::size_t digit = at + 1; digit <= at + 2; ++digit)
-            lowerHex[digit] = static_cast<char>(std::tolower(lowerHex[digit]));
-    }
-    velmora::hideFromOutsideText(lowerHex);
-    for (const bool asciiOnly : { false, true }) {
-        const std::string json = nlohmann::json(password).dump(
-            -1, ' ', asciiOnly, nlohmann::json::error_handler_t::replace);
-        velmora::hideFromOutsideText(json.substr(1, json.size() - 2));
-    }
-}
-
-} // namespace
 
 bool VelmoraAuth::login(std::string username, std::string password)
 {
@@ -48,7 +21,9 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
     try {
         const Endpoint endpoint = appliance();
         const std::string path = velmora::loginPath(username, password);
-        hidePassword(password);
+        // An appliance that repeats the request in its answer repeats the password, in whatever
+        // form: every echo of it is masked wherever outside text is shown.
+        velmora::hideFromOutsideText(password);
         // The password never reaches the log or the console: standard output ends up in session
         // logs on Linux. A re-login sends the name the appliance gave: it is outside text too.
         const std::string shownName = velmora::outsideText(username);

@@ -1,5 +1,6 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
 #include "app/Trace.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -28,22 +29,6 @@ std::optional<int> decimal(const std::string& text, int max)
     return number;
 }
 
-// Four numbers from 0 to 255 joined by dots, nothing else.
-bool isIpv4Address(const std::string& text)
-{
-    std::size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        const std::size_t dot = text.find('.', start);
-        if ((dot == std::string::npos) != (part == 3))
-            return false;
-        const std::string number = text.substr(start, dot - start);
-        if (number.size() > 3 || !decimal(number, 255))
-            return false;
-        start = dot + 1;
-    }
-    return true;
-}
-
 } // namespace
 
 void VelmoraAuth::applyAdministratorPreset()
@@ -62,10 +47,11 @@ void VelmoraAuth::applyAdministratorPreset()
     if (!hasAddress && !hasPort)
         return;
 
-    const std::string addressText = velmora::lowBytes(address);
+    const std::optional<std::string> addressText =
+        velmora::canonicalIpv4(velmora::lowBytes(address));
     const std::string portText = velmora::lowBytes(port);
     const std::optional<int> portNumber = decimal(portText, 65535);
-    if (!isIpv4Address(addressText) || !portNumber || *portNumber == 0) {
+    if (!addressText || !portNumber || *portNumber == 0) {
         // The values themselves stay out of the log: they may hold anything.
         traceError("Ignoring the administrator's preset of the appliance: keep_fixedIP must be an "
                    "IPv4 address and keep_fixedPort a port from 1 to 65535");
@@ -73,9 +59,9 @@ void VelmoraAuth::applyAdministratorPreset()
     }
     {
         std::lock_guard lock(stateMutex);
-        fixedIP = addressText;
+        fixedIP = *addressText;
         fixedPort = *portNumber;
     }
-    traceInfo("Using the administrator's preset of the appliance: " + addressText + " port "
-              + portText);
+    traceInfo("Using the administrator's preset of the appliance: " + *addressText + " port "
+              + std::to_string(*portNumber));
 }

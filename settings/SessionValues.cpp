@@ -1,5 +1,7 @@
 #include "auth/VelmoraAuth.h"
 
+#include "app/Ipv4Address.h"
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -22,6 +24,31 @@ void loadInto(const keepAliveData& store, std::mutex& lock, const char16_t* valu
     store.getKeepAlive(settingsKeyPath, valueName, value);
     std::lock_guard guard(lock);
     member = value;
+}
+
+// The stored address, kept in its canonical form. Any other spelling ("0x4d", a single 32-bit
+// number, a part above 255) is refused as an unreadable value is: the member keeps what it held,
+// so such a value revives no session and is never contacted.
+void loadAddressInto(const keepAliveData& store, std::mutex& lock, const char16_t* valueName,
+                     std::string& member)
+{
+    std::string address;
+    {
+        std::lock_guard guard(lock);
+        address = member;
+    }
+    store.getKeepAlive(settingsKeyPath, valueName, address);
+    if (!address.empty()) {
+        const std::optional<std::string> canonical = velmora::canonicalIpv4(address);
+        if (!canonical) {
+            traceError("The stored appliance address is not an IPv4 address of four decimal "
+                       "numbers from 0 to 255: it is left out");
+            return;
+        }
+        address = *canonical;
+    }
+    std::lock_guard guard(lock);
+    member = address;
 }
 
 } // namespace
@@ -70,7 +97,7 @@ void VelmoraAuth::loadSessionValues()
         loadInto(keepAliveStore, stateMutex, valueKeepUserid, userid);
         loadInto(keepAliveStore, stateMutex, valueKeepUsername, username);
         loadInto(keepAliveStore, stateMutex, valueKeepK1, k1);
-        loadInto(keepAliveStore, stateMutex, valueKeepFixedIP, fixedIP);
+        loadAddressInto(keepAliveStore, stateMutex, valueKeepFixedIP, fixedIP);
 
         // Decimal, leading blanks and a sign allowed, up to the first non-digit. No leading digit
         // (a missing value reads as empty) or a number beyond 32 bits throws and ends the load.
@@ -84,15 +111,17 @@ void VelmoraAuth::loadSessionValues()
 
         std::string httpsText;
         keepAliveStore.getKeepAlive(settingsKeyPath, valueKeepAliveIsHttps, httpsText);
-        std::cout << "++++++++++++++++++++++++++++++++++++++++++" << httpsText << std::endl;
+        std::cout << "++++++++++++++++++++++++++++++++++++++++++" << velmora::outsideText(httpsText)
+                  << std::endl;
         const bool https = std::stoi(httpsText) == 1;
 
         std::lock_guard lock(stateMutex);
         isHttps = https;
+        // The session values are the appliance's text, and the store may hold anything.
         std::cout << "---------------------------" << '\n'
-                  << userid << '\n'
-                  << username << '\n'
-                  << k1 << '\n'
+                  << velmora::outsideText(userid) << '\n'
+                  << velmora::outsideText(username) << '\n'
+                  << velmora::outsideText(k1) << '\n'
                   << fixedIP << '\n'
                   << fixedPort << '\n'
                   << isHttps << std::endl;

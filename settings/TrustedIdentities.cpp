@@ -1,5 +1,7 @@
 #include "settings/TrustedIdentities.h"
 
+#include "app/Ipv4Address.h"
+
 #include <charconv>
 
 namespace velmora {
@@ -9,26 +11,6 @@ namespace {
 bool isUpperHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
-// A dotted address of four numbers up to 255: all that an endpoint ever holds.
-bool isAddress(std::string_view text)
-{
-    int parts = 0;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot - start);
-        int number = 0;
-        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), number);
-        if (part.empty() || part.size() > 3 || error != std::errc()
-            || end != part.data() + part.size() || number > 255)
-            return false;
-        ++parts;
-        if (dot == std::string_view::npos)
-            return parts == 4;
-        start = dot + 1;
-    }
 }
 
 } // namespace
@@ -63,11 +45,16 @@ TrustedIdentities TrustedIdentities::fromText(std::string_view text)
         std::int32_t port = 0;
         const auto [portEnd, error] =
             std::from_chars(portText.data(), portText.data() + portText.size(), port);
-        if (!isAddress(address) || portText.empty() || error != std::errc()
+        const std::optional<std::string> canonical = canonicalIpv4(address);
+        if (!canonical || portText.empty() || error != std::errc()
             || portEnd != portText.data() + portText.size() || port < 1 || port > 65535
-            || !isIdentity(identity))
+            || (!isIdentity(identity) && identity != plainHttpMark))
             continue;
-        identities.trust(std::string(address), port, std::string(identity));
+        // An entry written under another spelling of the address (before addresses were kept
+        // canonical) does not replace one written under the canonical form.
+        if (*canonical != address && identities.m_entries.count({ *canonical, port }))
+            continue;
+        identities.m_entries[{ *canonical, port }] = identity;
     }
     return identities;
 }
@@ -85,26 +72,47 @@ std::string TrustedIdentities::text() const
 
 std::string TrustedIdentities::identity(const std::string& address, std::int32_t port) const
 {
-    const auto found = m_entries.find({ address, port });
-    return found == m_entries.end() ? std::string() : found->second;
+    const std::optional<std::string> canonical = canonicalIpv4(address);
+    if (!canonical)
+        return {};
+    const auto found = m_entries.find({ *canonical, port });
+    return found == m_entries.end() || found->second == plainHttpMark ? std::string()
+                                                                      : found->second;
 }
 
 std::string TrustedIdentities::anyIdentityOf(const std::string& address) const
 {
-    const auto found = m_entries.lower_bound({ address, 0 });
-    return found != m_entries.end() && found->first.first == address ? found->second
-                                                                     : std::string();
+    const std::optional<std::string> canonical = canonicalIpv4(address);
+    if (!canonical)
+        return {};
+    for (auto found = m_entries.lower_bound({ *canonical, 0 });
+         found != m_entries.end() && found->first.first == *canonical; ++found) {
+        if (found->second != plainHttpMark)
+            return found->second;
+    }
+    return {};
 }
 
 void TrustedIdentities::trust(const std::string& address, std::int32_t port,
                               const std::string& identity)
 {
-    m_entries[{ address, port }] = identity;
+    // Only an address that can be contacted can be pinned.
+    if (const std::optional<std::string> canonical = canonicalIpv4(address))
+        m_entries[{ *canonical, port }] = identity;
 }
 
-void TrustedIdentities::forgetAddress(const std::string& address)
+void TrustedIdentities::trustPlainHttp(const std::string& address, std::int32_t port)
 {
-    std::erase_if(m_entries, [&](const auto& entry) { return entry.first.first == address; });
+    trust(address, port, plainHttpMark);
+}
+
+bool TrustedIdentities::trustsPlainHttp(const std::string& address, std::int32_t port) const
+{
+    const std::optional<std::string> canonical = canonicalIpv4(address);
+    if (!canonical)
+        return false;
+    const auto found = m_entries.find({ *canonical, port });
+    return found != m_entries.end() && found->second == plainHttpMark;
 }
 
 } // namespace velmora

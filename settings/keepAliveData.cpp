@@ -1,5 +1,6 @@
 #include "settings/keepAliveData.h"
 
+#include "app/OutsideText.h"
 #include "app/Trace.h"
 #include "settings/ByteText.h"
 
@@ -14,7 +15,8 @@ void keepAliveData::getKeepAlive(const std::u16string& keyPath, const std::u16st
     std::string error;
     if (m_store.readString(RegistryRoot::CurrentUser, keyPath, valueName, stored, error)) {
         value = velmora::lowBytes(stored);
-        std::cout << "Value:" << value << std::endl;
+        // The session values are the appliance's text, and the store may hold anything.
+        std::cout << "Value:" << velmora::outsideText(value) << std::endl;
     } else {
         std::cout << "Error:" << std::endl;
         traceError("Error:");
@@ -42,7 +44,7 @@ bool keepAliveData::setKeepAlive(const std::u16string& keyPath,
     for (size_t i = 0; i < values.size(); ++i) {
         traceInfo("Set the userid into registry......");
         std::cout << "set value registry:" << velmora::lowBytes(values[i].first) << ":"
-                  << values[i].second << std::endl;
+                  << velmora::outsideText(values[i].second) << std::endl;
         if (stored[i]) {
             traceInfo("Successfully add keep alive into registry");
             std::cout << "successfully add into registry" << std::endl;

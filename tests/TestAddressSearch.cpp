@@ -50,6 +50,8 @@ private slots:
     void candidatesAreProbedInOrder();
     void emptyGatewayListFindsNothingWithoutAProbe();
     void refusingGatewaysFailFast();
+    void everyAddressIsProbedInItsCanonicalForm_data();
+    void everyAddressIsProbedInItsCanonicalForm();
 
 private:
     // Only host:port serves the marker page; every other listener answers something else.
@@ -224,6 +226,75 @@ void TestAddressSearch::refusingGatewaysFailFast()
     timer.start();
     QVERIFY(!window.findIpAndPort(true, true, "", 0));
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm_data()
+{
+    QTest::addColumn<QString>("source"); // typed, traced or remembered
+    QTest::addColumn<QString>("spelling");
+    QTest::addColumn<QString>("probed"); // empty: nothing
+    // Leading zeros mean nothing: 010 is ten. The system's resolver reads them as octal, 010 as
+    // eight, and takes the other spellings below for 127.0.0.8 as well.
+    QTest::newRow("typed, leading zeros") << "typed"
+                                          << "127.000.000.010"
+                                          << "127.0.0.10:8090";
+    QTest::newRow("traced, leading zeros") << "traced"
+                                           << "127.000.000.010"
+                                           << "127.0.0.10:8090";
+    QTest::newRow("remembered, leading zeros") << "remembered"
+                                               << "127.000.000.010"
+                                               << "127.0.0.10:8090";
+    QTest::newRow("typed, hexadecimal") << "typed"
+                                        << "0x7f.0.0.0x8"
+                                        << "";
+    QTest::newRow("typed, a single number") << "typed"
+                                            << "2130706440"
+                                            << "";
+    QTest::newRow("typed, three parts") << "typed"
+                                        << "127.0.8"
+                                        << "";
+    QTest::newRow("traced, four digits") << "traced"
+                                         << "127.0.0.0010"
+                                         << "";
+}
+
+void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, spelling);
+    QFETCH(QString, probed);
+    const auto decimalAndOctal = startAppliance(
+        { { "127.0.0.10", 8090, Scheme::https }, { "127.0.0.8", 8090, Scheme::https } });
+    VelmoraAuth window;
+    VelmoraAuthInspector inspect(window);
+    const std::string hop = source == QStringLiteral("traced") ? spelling.toStdString() : "*";
+    inspect.setGatewayTraceCommand("printf 'traceroute to 8.8.8.8, 2 hops max\\n 1  " + hop
+                                   + "  0.2 ms\\n'");
+    if (source == QStringLiteral("remembered"))
+        inspect.setEndpoint(spelling.toStdString(), 8090, true);
+    const LogTail log(m_home.logFile());
+
+    const bool typed = source == QStringLiteral("typed");
+    const bool found =
+        window.findIpAndPort(!typed, typed ? false : source != QStringLiteral("traced"),
+                             typed ? spelling.toStdString() : "", 8090);
+
+    QStringList seen;
+    for (const auto& request : decimalAndOctal->requestLog())
+        seen << QString::fromStdString(request.listener.address) + QLatin1Char(':')
+                + QString::number(request.listener.port);
+    QCOMPARE(seen, probed.isEmpty() ? QStringList() : QStringList { probed });
+    QCOMPARE(found, !probed.isEmpty());
+    if (found) {
+        QCOMPARE(inspect.fixedIP(), "127.0.0.10");
+        QVERIFY(log.hasLine("info", "start check isVelmora with ip 127.0.0.10 and port 8090"));
+        QCOMPARE(log.count(QStringLiteral("000.010")), 0);
+    } else {
+        QCOMPARE(inspect.fixedIP(), "");
+        QVERIFY(log.hasLine("error",
+                            "Not an IPv4 address of four decimal numbers from 0 to 255: "
+                            "nothing is sent"));
+    }
 }
 
 VELMORA_TEST_MAIN(TestAddressSearch)

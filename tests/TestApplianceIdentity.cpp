@@ -73,8 +73,10 @@ private slots:
     void startUpCheckWithChangedKeyAsksNothing();
     void noDowngradeToPlainHttpWithoutAsking_data();
     void noDowngradeToPlainHttpWithoutAsking();
+    void plainHttpYesKeepsTheKeysOfOtherPorts();
     void endOfProgramAnswersAWaitingQuestion();
     void damagedStoredEntriesAreLeftOut();
+    void pinsAreKeptUnderTheCanonicalAddress();
 
 private:
     void startWindow();
@@ -337,8 +339,52 @@ void TestApplianceIdentity::noDowngradeToPlainHttpWithoutAsking()
     const std::vector<std::string> expected { "/isvelmora.php", "c" };
     QCOMPARE(treatments(*m_appliance), expected);
     QVERIFY(!m_inspect->isHttps());
-    // Trusted over plain HTTP from now on: the next login asks nothing.
-    QCOMPARE(storedValue(u"trusted_identities"), "");
+    // That address and port are trusted over plain HTTP from now on; the key of 8090 stays.
+    QCOMPARE(storedValue(u"trusted_identities"),
+             address.toStdString() + ":80=plain-http;" + stored);
+}
+
+void TestApplianceIdentity::plainHttpYesKeepsTheKeysOfOtherPorts()
+{
+    const std::string address = "127.0.0.47";
+    m_appliance = startAppliance({ { address, 8090, Scheme::https } });
+    submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    const std::string pinned = keyIdentity(*m_appliance);
+    const auto logInAndOut = [&] {
+        submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+        QTRY_VERIFY(ui().stackedWidget->isEnabled());
+        QTest::mouseClick(ui().logout, Qt::LeftButton);
+        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    };
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+
+    // Yes to plain HTTP on 80, once: the next login there asks nothing.
+    m_appliance.reset();
+    m_appliance = startAppliance({ { address, 80, Scheme::http } });
+    m_boxes->sayYes = true;
+    logInAndOut();
+    QCOMPARE(m_boxes->shown.size(), 1);
+    logInAndOut();
+    QCOMPARE(m_boxes->shown.size(), 1);
+
+    // HTTPS on 8090 again, with another key: the key trusted there before still guards it, so the
+    // new one is a change to ask about, not a first use to trust unasked.
+    m_appliance.reset();
+    m_appliance = startAppliance({ { address, 8090, Scheme::https } });
+    m_boxes->sayYes = false;
+    submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
+    QTRY_COMPARE(m_boxes->shown.size(), 3);
+    QCOMPARE(m_boxes->shown[1].title, "Appliance identity changed");
+    QVERIFY(m_boxes->shown[1].text.contains(QString::fromStdString(pinned.substr(0, 47))));
+    QVERIFY(m_boxes->shown[2].text.startsWith(QStringLiteral("The login was stopped")));
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+    QCOMPARE(storedValue(u"trusted_identities"),
+             address + ":80=plain-http;" + address + ":8090=" + pinned);
 }
 
 void TestApplianceIdentity::endOfProgramAnswersAWaitingQuestion()
@@ -387,6 +433,37 @@ void TestApplianceIdentity::damagedStoredEntriesAreLeftOut()
     QCOMPARE(identities.anyIdentityOf("10.0.0.1"), identity);
     QCOMPARE(identities.anyIdentityOf("10.0.0.10"), "");
     QCOMPARE(identities.identity("10.0.0.1", 443), "");
+}
+
+void TestApplianceIdentity::pinsAreKeptUnderTheCanonicalAddress()
+{
+    const std::string identity(
+        "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+        "DD:EE:FF");
+    const std::string other = "FF" + identity.substr(2);
+    // Written before addresses were kept canonical, in the spelling that was typed; those that no
+    // resolver may see are left out, and the canonical entry wins over another spelling of it.
+    const std::string text = "127.000.000.077:443=" + identity + ";0x7f.0.0.1:443=" + identity
+        + ";2130706433:443=" + identity + ";10.000.000.001:8090=" + other
+        + ";10.0.0.1:8090=" + identity + ";010.0.0.1:8090=" + other + ";10.0.0.1:80=plain-http";
+    auto identities = velmora::TrustedIdentities::fromText(text);
+    QCOMPARE(identities.text(),
+             "10.0.0.1:80=plain-http;10.0.0.1:8090=" + identity + ";127.0.0.77:443=" + identity);
+    QCOMPARE(identities.identity("127.000.000.077", 443), identity);
+    QCOMPARE(identities.identity("127.0.0.1", 443), "");
+
+    // Trusted over plain HTTP: no identity there, and the other port's key still answers for the
+    // address.
+    QVERIFY(identities.trustsPlainHttp("10.0.0.1", 80));
+    QVERIFY(!identities.trustsPlainHttp("10.0.0.1", 8090));
+    QCOMPARE(identities.identity("10.0.0.1", 80), "");
+    QCOMPARE(identities.anyIdentityOf("10.000.000.001"), identity);
+    identities.trustPlainHttp("127.0.0.77", 443);
+    QCOMPARE(identities.identity("127.0.0.77", 443), "");
+    QCOMPARE(identities.anyIdentityOf("127.0.0.77"), "");
+    identities.trust("0x7f.0.0.1", 443, identity);
+    QCOMPARE(identities, velmora::TrustedIdentities::fromText(identities.text()));
+    QVERIFY(identities.text().find("0x7f") == std::string::npos);
 }
 
 VELMORA_TEST_MAIN(TestApplianceIdentity)

@@ -122,6 +122,9 @@ private slots:
     void forgedLinesStayOnTheirLine_data();
     void forgedLinesStayOnTheirLine();
     void echoedPasswordReachesNeitherLogNorConsole();
+    void passwordEchoedInAnyFormIsHidden_data();
+    void passwordEchoedInAnyFormIsHidden();
+    void steeringCharactersReachNeitherBoxNorConsole();
     void logGrowthPerKeepAliveIsBounded();
 
 private:
@@ -464,6 +467,85 @@ void TestHostileAppliance::echoedPasswordReachesNeitherLogNorConsole()
     QVERIFY(m_inspect->errorMessage().find(encoded) != std::string::npos);
     QVERIFY(!velmora::shownMessage(m_inspect->errorMessage())
                  .contains(QString::fromStdString(encoded)));
+}
+
+void TestHostileAppliance::passwordEchoedInAnyFormIsHidden_data()
+{
+    QTest::addColumn<std::string>("echo");
+    // As the appliance may write the password back into its JSON refusal.
+    QTest::newRow("percent, lower-case hex") << std::string("p%40ss%20w%2frd%26%2B");
+    QTest::newRow("form encoding") << std::string("p%40ss+w%2Frd%26%2B");
+    QTest::newRow("percent, '/' as it is") << std::string("p%40ss%20w/rd%26%2B");
+    QTest::newRow("JSON") << std::string(R"(p@ss w\/rd&+)");
+    QTest::newRow("JSON, \\u escapes") << std::string(R"(p\u0040ss w\/rd\u0026\u002B)");
+    QTest::newRow("HTML") << std::string("p@ss w/rd&amp;&#43;");
+    QTest::newRow("HTML, hexadecimal") << std::string("p&#x40;ss w&#x2F;rd&amp;&#x2B;");
+}
+
+void TestHostileAppliance::passwordEchoedInAnyFormIsHidden()
+{
+    QFETCH(std::string, echo);
+    const std::string password = "p@ss w/rd&+";
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    const std::string body =
+        R"({"status":"fail","errors":"Wrong password=)" + echo + R"(, try again"})";
+    m_appliance->scriptAnswer(scripted(Exchange::login, 200, body));
+    const LogTail log(m_home.logFile());
+    QByteArray console;
+    {
+        StdoutCapture capture;
+        QVERIFY(!m_window->login("ann", password));
+        console = capture.text();
+    }
+    // The refusal went to the log (its body, the message at the end), the console and the box.
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(1));
+    const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
+    QCOMPARE(bodyLines.size(), 1);
+    QVERIFY2(bodyLines[0].contains(QStringLiteral("Wrong password=********, try again")),
+             qPrintable(bodyLines[0]));
+    QVERIFY(console.contains("Wrong password=********, try again"));
+    const QString shown = velmora::shownMessage(m_inspect->errorMessage());
+    QVERIFY2(shown.contains(QStringLiteral("Wrong password=********, try again")),
+             qPrintable(shown));
+
+    const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
+    for (const std::string& form : { password, echo, std::string("w/rd"), std::string("w\\/rd") }) {
+        QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());
+        QVERIFY2(!shown.contains(QString::fromStdString(form)), form.c_str());
+    }
+}
+
+void TestHostileAppliance::steeringCharactersReachNeitherBoxNorConsole()
+{
+    // A right-to-left override would show the rest of a box reversed; a line separator breaks a
+    // line on a terminal that honours it. Both in a refusal, and in the name the appliance gives.
+    const std::string steering = "\xe2\x80\xae"
+                                 "gnp.exe\xe2\x80\xa8"
+                                 "x\xe2\x81\xa6"
+                                 "y";
+    ModalBoxes boxes;
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
+    m_appliance->scriptAnswer(scripted(Exchange::login, 200, refusalOf("Refused: " + steering)));
+    QByteArray console;
+    {
+        StdoutCapture capture;
+        QVERIFY(!m_window->login("ann", "secret"));
+        velmora::showInformation(m_window.get(), m_inspect->errorMessage());
+        m_appliance->scriptAnswer(scripted(
+            Exchange::login, 200,
+            nlohmann::json {
+                { "status", "success" },
+                { "data", { { "userid", 7 }, { "username", "ann" + steering }, { "k1", 99 } } } }
+                .dump()));
+        QVERIFY(m_window->login("ann", "secret"));
+        console = capture.text();
+    }
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text, QStringLiteral("\"Refused: gnp.exe xy\""));
+    for (const char* control : { "\xe2\x80\xae", "\xe2\x80\xa8", "\xe2\x81\xa6" })
+        QVERIFY2(!console.contains(control), console.constData());
+    // There, escaped as the log writes it.
+    QVERIFY(console.contains("ann\\xE2\\x80\\xAEgnp.exe"));
 }
 
 void TestHostileAppliance::logGrowthPerKeepAliveIsBounded()

@@ -97,6 +97,9 @@ private slots:
     void logoutReturnsToTheLoginPage();
     void failedLogoutShowsItsBoxAndStillReturns();
     void storedSessionIsRevivedAtTheNextStart();
+    void typedAddressIsContactedStoredAndPinnedAsFourDecimalNumbers();
+    void storedAddressInAnotherSpellingIsNeverContacted_data();
+    void storedAddressInAnotherSpellingIsNeverContacted();
     void returnInAFieldPressesLogin();
     void answersThatEndTheLoginOnTheLoginThread_data();
     void answersThatEndTheLoginOnTheLoginThread();
@@ -519,6 +522,93 @@ void TestLoginWorkflow::storedSessionIsRevivedAtTheNextStart()
     QCOMPARE(log.size(), size_t(1));
     QCOMPARE(log[0].param("pageto"), "ka");
     QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestLoginWorkflow::typedAddressIsContactedStoredAndPinnedAsFourDecimalNumbers()
+{
+    // The form takes leading zeros. The system's resolver reads "077" as octal, 63: an appliance
+    // there would get the password.
+    m_appliance = startAppliance({ { "127.0.0.77", 0, Scheme::https } });
+    const std::uint16_t port = m_appliance->listeners().at(0).port;
+    const auto octal = startAppliance({ { "127.0.0.63", port, Scheme::https } });
+    const std::string portText = std::to_string(port);
+    const LogTail log(m_home.logFile());
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.000.000.077"));
+    typeInto(ui().lineEdit_portadress, QString::number(port));
+    typeCredentials(QStringLiteral("ann"), QStringLiteral("secret"));
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+
+    QCOMPARE(count(m_appliance->requestLog(), "probe"), 1);
+    QCOMPARE(count(m_appliance->requestLog(), "c"), 1);
+    QVERIFY(octal->requestLog().empty());
+    QCOMPARE(m_inspect->fixedIP(), "127.0.0.77");
+    QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.77");
+    const std::string pins = storedValue(u"trusted_identities");
+    QVERIFY2(pins.starts_with("127.0.0.77:" + portText + "="), pins.c_str());
+    QVERIFY(log.hasLine(
+        "info",
+        QString::fromStdString("Hit the isVelmora with ip 127.0.0.77 and port " + portText)));
+    QVERIFY(log.hasLine(
+        "info",
+        QString::fromStdString("start check isVelmora with ip 127.0.0.77 and port " + portText)));
+    QCOMPARE(log.count(QStringLiteral("000.077")), 0);
+
+    // The next start revives the session at the same address.
+    m_inspect.reset();
+    m_window.reset();
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
+    QVERIFY(count(m_appliance->requestLog(), "ka") >= 1);
+    QVERIFY(octal->requestLog().empty());
+    QVERIFY(m_boxes->shown.isEmpty());
+}
+
+void TestLoginWorkflow::storedAddressInAnotherSpellingIsNeverContacted_data()
+{
+    QTest::addColumn<QString>("stored");
+    // Each of them the system's resolver reads as 127.0.0.77.
+    QTest::newRow("a single 32-bit number") << "2130706509";
+    QTest::newRow("hexadecimal parts") << "0x7f.0.0.0x4d";
+    QTest::newRow("three parts") << "127.0.77";
+    QTest::newRow("four octal digits") << "127.0.0.0115";
+}
+
+void TestLoginWorkflow::storedAddressInAnotherSpellingIsNeverContacted()
+{
+    QFETCH(QString, stored);
+    m_appliance = startAppliance({ { "127.0.0.77", 0, Scheme::https } });
+    m_inspect.reset();
+    m_window.reset();
+    // A session as a login leaves it, but for the spelling of the address.
+    const std::pair<std::u16string, std::string> session[] = {
+        { u"keep_userid", "7" },
+        { u"keep_username", "ann" },
+        { u"keep_k1", "99" },
+        { u"keep_fixedIP", stored.toStdString() },
+        { u"keep_fixedPort", std::to_string(m_appliance->listeners().at(0).port) },
+        { u"keepAlive_isHttps", "1" },
+    };
+    for (const auto& [name, value] : session)
+        QVERIFY(storeValue(name, value));
+    const LogTail log(m_home.logFile());
+
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    // Refused as a malformed address is: no session check starts, nothing is contacted.
+    QCOMPARE(m_inspect->startedWorkerThreads(), 0);
+    QCOMPARE(m_inspect->fixedIP(), "");
+    QVERIFY(log.hasLine("error",
+                        QStringLiteral("The stored appliance address is not an IPv4 address of "
+                                       "four decimal numbers from 0 to 255: it is left out")));
+    QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
+    QVERIFY(m_appliance->requestLog().empty());
+    QCOMPARE(ui().stackedWidget->currentIndex(), 0);
 }
 
 QPoint TestLoginWorkflow::whereLoginAndLogoutOverlap()

@@ -298,6 +298,22 @@ void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint_data()
     QTest::newRow("port 0") << QString()
                             << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=0\n")
                             << ":0" << ignored;
+    // The address in its canonical form, whatever spelling it was written in; a spelling that
+    // only the system's resolver would read is refused.
+    QTest::newRow("preset with leading zeros")
+        << QString()
+        << QByteArray("[General]\nkeep_fixedIP=127.000.000.005\nkeep_fixedPort=08090\n")
+        << "127.0.0.5:8090" << used;
+    QTest::newRow("preset as a single number")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=2130706437\nkeep_fixedPort=8090\n")
+        << ":0" << ignored;
+    QTest::newRow("preset in hexadecimal")
+        << QString() << QByteArray("[General]\nkeep_fixedIP=0x7f.0.0.5\nkeep_fixedPort=8090\n")
+        << ":0" << ignored;
+    QTest::newRow("the user's address with leading zeros")
+        << "127.000.000.009:443" << good << "127.0.0.9:443" << QString();
+    QTest::newRow("the user's address as a single number: the preset")
+        << "2130706441:443" << good << "127.0.0.5:8090" << used;
     QTest::newRow("address without a port")
         << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\n") << ":0" << ignored;
 }

@@ -45,6 +45,10 @@ private slots:
     void outsideTextStaysOnOneLine();
     void outsideTextIsCutWithAMark();
     void outsideTextHidesPasswords();
+    void everyEchoOfAPasswordIsHidden_data();
+    void everyEchoOfAPasswordIsHidden();
+    void steeringCharactersAreEscaped_data();
+    void steeringCharactersAreEscaped();
 
 private:
     IsolatedHome& m_home;
@@ -251,6 +255,72 @@ void TestTraceLine::outsideTextHidesPasswords()
     const std::string shown = velmora::outsideText(value);
     QVERIFY2(shown.find("pa") == std::string::npos, shown.c_str());
     QVERIFY(shown.find("cut:") != std::string::npos);
+}
+
+void TestTraceLine::everyEchoOfAPasswordIsHidden_data()
+{
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("echo");
+    const QByteArray punctuated = "p@ss w/rd&+";
+    QTest::newRow("as it is") << punctuated << punctuated;
+    QTest::newRow("percent, lower-case hex") << punctuated << QByteArray("p%40ss%20w%2frd%26%2B");
+    QTest::newRow("form encoding") << punctuated << QByteArray("p%40ss+w%2Frd%26%2B");
+    QTest::newRow("percent, '/' left as it is") << punctuated << QByteArray("p%40ss%20w/rd%26%2B");
+    QTest::newRow("JSON") << punctuated << QByteArray(R"(p@ss w\/rd&+)");
+    QTest::newRow("JSON, \\u escapes")
+        << punctuated << QByteArray(R"(p\u0040ss\u0020w\/rd\u0026\u002b)");
+    QTest::newRow("HTML, named") << punctuated << QByteArray("p&commat;ss w&sol;rd&amp;&plus;");
+    QTest::newRow("HTML, numbers") << punctuated << QByteArray("p&#64;ss w/rd&amp;&#43;");
+    QTest::newRow("HTML, hexadecimal") << punctuated << QByteArray("p@ss w/rd&#x26;&#x2B;");
+    QTest::newRow("every form at once") << punctuated << QByteArray(R"(p%40ss+w\/rd&amp;&#x2b;)");
+    const QByteArray accented = "w\xc3\xb6rt \xf0\x9f\x94\x92\"x";
+    QTest::newRow("UTF-8, percent") << accented << QByteArray("w%C3%b6rt%20%F0%9F%94%92%22x");
+    QTest::newRow("UTF-8, JSON ASCII only")
+        << accented << QByteArray(R"(w\u00f6rt \ud83d\udd12\"x)");
+    QTest::newRow("UTF-8, HTML") << accented << QByteArray("w&#246;rt &#x1F512;&quot;x");
+    // A password that looks encoded itself is hidden as it is and as sent.
+    QTest::newRow("a percent in the password") << QByteArray("100%41") << QByteArray("100%2541");
+}
+
+void TestTraceLine::everyEchoOfAPasswordIsHidden()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, echo);
+    velmora::hideFromOutsideText(password.toStdString());
+    const std::string value = "errors=login failed for " + echo.toStdString() + "&portal=1";
+    const std::string hidden = "errors=login failed for ********&portal=1";
+    QCOMPARE(velmora::outsideText(value), hidden);
+    QCOMPARE(velmora::withoutPasswords(value), hidden);
+    // Only an echo of the whole password: a part of it, or other text, is left as it is.
+    const std::string part = "errors=" + echo.left(echo.size() - 1).toStdString();
+    QCOMPARE(velmora::withoutPasswords(part), part);
+}
+
+void TestTraceLine::steeringCharactersAreEscaped_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("right-to-left mark") << QByteArray("a\xe2\x80\x8f"
+                                                      "b")
+                                        << QByteArray("a\\xE2\\x80\\x8Fb");
+    QTest::newRow("left-to-right mark") << QByteArray("a\xe2\x80\x8e"
+                                                      "b")
+                                        << QByteArray("a\\xE2\\x80\\x8Eb");
+    QTest::newRow("Arabic letter mark") << QByteArray("a\xd8\x9c"
+                                                      "b")
+                                        << QByteArray("a\\xD8\\x9Cb");
+    QTest::newRow("paragraph separator, isolate")
+        << QByteArray("a\xe2\x80\xa9"
+                      "b\xe2\x81\xa7"
+                      "c")
+        << QByteArray("a\\xE2\\x80\\xA9b\\xE2\\x81\\xA7c");
+}
+
+void TestTraceLine::steeringCharactersAreEscaped()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, written);
+    QCOMPARE(QByteArray::fromStdString(velmora::outsideText(value.toStdString())), written);
 }
 
 VELMORA_TEST_MAIN(TestTraceLine)

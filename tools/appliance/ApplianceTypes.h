@@ -106,6 +106,7 @@ struct LoggedRequest
     ListenAddress listener {};
     std::string method {}; // empty for a failed handshake or an unreadable request
     std::string target {}; // exactly as on the wire, before percent-decoding
+    std::string head {}; // the request line and header lines as received, without the blank line
     std::string path {}; // decoded
     QueryParams query {}; // decoded ('+' as space, as the portal script reads it), in order
     std::string userAgent {};

@@ -2,12 +2,15 @@
 #include "auth/ApplianceText.h"
 #include "support/ModalBoxes.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -116,7 +119,11 @@ private slots:
     void everyExchangeEndsAsWithNoAnswer_data();
     void everyExchangeEndsAsWithNoAnswer();
     void longStatusLineWithinTheLimitIsRead();
+    void fastEndlessHeadsNeverCostMemory_data();
+    void fastEndlessHeadsNeverCostMemory();
+    void bodyOfTheLimitIsReadAndOneByteMoreIsNot();
     void connectionAttemptIsCutOff();
+    void exitDuringAConnectionAttemptEndsAtOnce();
     void refusalsAreShownAsShortPlainText();
     void hugeMessageDoesNotHoldTheWindow();
     void forgedLinesStayOnTheirLine_data();
@@ -140,7 +147,8 @@ private:
 
 void TestHostileAppliance::initTestCase()
 {
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    m_appliance =
+        startAppliance({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } });
     // One whole session first: the client module, the TLS library and Qt's own caches are in
     // place before the peak is taken.
     init();
@@ -299,6 +307,64 @@ void TestHostileAppliance::longStatusLineWithinTheLimitIsRead()
     QCOMPARE(m_appliance->requestLog().front().treatment, "long-status-line");
 }
 
+void TestHostileAppliance::fastEndlessHeadsNeverCostMemory_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("216,000-byte status line at once, http") << false << Fault::longStatusLine;
+    QTest::newRow("216,000-byte status line at once, https") << true << Fault::longStatusLine;
+    QTest::newRow("endless headers, http") << false << Fault::endlessHeaders;
+    QTest::newRow("endless headers, https") << true << Fault::endlessHeaders;
+}
+
+void TestHostileAppliance::fastEndlessHeadsNeverCostMemory()
+{
+    // The whole line is on the connection before the client reads a byte of it: only a limit
+    // the client library itself keeps holds it.
+    QFETCH(bool, https);
+    QFETCH(Fault, fault);
+    constexpr int tries = 100;
+    logIn();
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(https ? 0 : 1).port, https);
+    standin::FaultRule rule = faultOn(Exchange::keepAlive, fault);
+    rule.times = standin::Times::n(tries);
+    rule.size = 216000 - std::string_view("HTTP/1.1 200 ").size();
+    m_appliance->injectFault(rule);
+    const LogTail log(m_home.logFile());
+    const long peakBefore = peakResidentKilobytes();
+
+    for (int i = 0; i < tries; ++i)
+        QVERIFY(!m_window->keepALive());
+
+    QCOMPARE(log.count(QStringLiteral("The answer was cut off: the appliance sent more than 32768 "
+                                      "bytes before the body.")),
+             tries);
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(tries));
+    expectSessionIntact();
+    QVERIFY(m_window->keepALive());
+    const long grown = peakResidentKilobytes() - peakBefore;
+    qInfo("peak resident memory grown by %ld kB over %d answers", grown, tries);
+#ifndef VELMORA_SANITIZED
+    QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
+#endif
+}
+
+void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
+{
+    logIn();
+    const std::string limit(64 * 1024, 'x');
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, limit));
+    QVERIFY(!m_window->logout());
+    QCOMPARE(m_inspect->errorMessage(), limit); // the refusal, read whole
+
+    const LogTail log(m_home.logFile());
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, limit + 'x'));
+    QVERIFY(!m_window->logout());
+    QCOMPARE(m_inspect->errorMessage(), networkMessage);
+    QVERIFY(log.hasLine("error", "The answer was cut off: its body is larger than 65536 bytes."));
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(2));
+}
+
 void TestHostileAppliance::connectionAttemptIsCutOff()
 {
     const UnansweredPort silent;
@@ -329,6 +395,41 @@ void TestHostileAppliance::connectionAttemptIsCutOff()
     QVERIFY(!m_window->keepALive());
     QVERIFY(again.elapsed() < 500);
     QVERIFY(log.hasLine("error", "No request sent: the program is ending."));
+}
+
+void TestHostileAppliance::exitDuringAConnectionAttemptEndsAtOnce()
+{
+    // A session stored for an appliance that is gone: the start-up check sits in a connection
+    // attempt that never completes, for as long as its deadline.
+    const UnansweredPort silent;
+    logIn();
+    QVERIFY(storeValue(u"keep_fixedPort", std::to_string(silent.port())));
+    m_inspect.reset();
+    m_window.reset();
+    const LogTail log(m_home.logFile());
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    QTRY_VERIFY(log.hasLine("info", "hit keepalive API with https"));
+    QCOMPARE(m_inspect->runningWorkerThreads(), 1);
+    // Past the client library's first timers of a connection attempt: from here on, nothing but
+    // the cancel wakes the attempt before its deadline.
+    QTest::qWait(1000);
+
+    QElapsedTimer timer;
+    timer.start();
+    m_inspect->exitAction()->trigger();
+    m_inspect.reset();
+    m_window.reset();
+    const qint64 took = timer.elapsed();
+    qInfo("ended after %lld ms", took);
+    QVERIFY2(took < 2000, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    // The check itself ended, cut off, rather than being left behind in its attempt.
+    QVERIFY(log.hasLine("error", "The request was cut off: the program is ending."));
+    // Exit left the application quitting, where every later event loop (a modal box's) ends at
+    // once; a run of the main loop of its own clears that for the cases that follow.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    init();
 }
 
 void TestHostileAppliance::refusalsAreShownAsShortPlainText()

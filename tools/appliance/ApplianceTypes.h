@@ -76,7 +76,7 @@ enum class Fault {
     echo, // status 200, the request target as the refusal's "errors" (login, keep-alive) or as
           // the whole body (probe, logout, other)
     endlessHeaders, // status 200, then header lines without end
-    longStatusLine, // the usual answer with a reason phrase of `size` bytes
+    longStatusLine, // the usual answer with a reason phrase of `size` bytes (up to 4 MiB at once)
 };
 
 inline constexpr std::size_t hugeBodySize = 10 * 1024 * 1024;

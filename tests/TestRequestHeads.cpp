@@ -88,6 +88,11 @@ private:
 
 void TestRequestHeads::initTestCase()
 {
+    // A proxy in the environment is not taken: the appliance is on the local network.
+    const QByteArray proxy = "http://127.0.0.1:" + QByteArray::number(refusedLoopbackPort());
+    for (const char* name :
+         { "http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
+        qputenv(name, proxy);
     m_appliance = startAppliance({ { "127.0.0.2", 80, Scheme::http },
                                    { "127.0.0.2", 443, Scheme::https },
                                    { "127.0.0.2", 8090, Scheme::https },

@@ -296,9 +296,8 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer()
 
 void TestHostileAppliance::longStatusLineWithinTheLimitIsRead()
 {
-    // 28000 characters of reason phrase, under the head's limit: the client library matches the
-    // line with a regular expression that recurses once a character, which would overflow this
-    // thread's 8 MiB stack and end the program.
+    // 28000 characters of reason phrase, under the head's limit: read as any status line is,
+    // on the calling thread's own stack.
     logIn();
     standin::FaultRule rule = faultOn(Exchange::keepAlive, Fault::longStatusLine);
     rule.size = 28000;

@@ -95,6 +95,15 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
         traceError("No request sent: the port " + std::to_string(port) + " is outside 1 to 65535.");
         return std::nullopt;
     }
+    // The client library is handed a URL: an address with a colon, an "@" or a slash in it
+    // would name another host, port or path there.
+    if (host.empty()
+        || host.find_first_not_of(
+               "0123456789.-abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")
+            != std::string::npos) {
+        traceError("No request sent: \"" + outsideText(host, 64) + "\" is not an address.");
+        return std::nullopt;
+    }
     const HttpClientApi* api = httpClientApi();
     if (!api)
         return std::nullopt;

@@ -75,6 +75,7 @@ public:
 private slots:
     void initTestCase();
     void everyExchangeSendsTheHeadsItAlwaysSent();
+    void anAddressIsNeverReadAsPartOfAUrl();
 
 private:
     // The one head the appliance logged since the last call.
@@ -178,6 +179,19 @@ void TestRequestHeads::everyExchangeSendsTheHeadsItAlwaysSent()
                  qPrintable(QString::fromStdString(name + ":\n" + now + "instead of\n"
                                                    + head.get<std::string>())));
     }
+}
+
+void TestRequestHeads::anAddressIsNeverReadAsPartOfAUrl()
+{
+    // As part of a URL each of these would reach the appliance at 127.0.0.2:8090, the first two
+    // with a user name and password of their own.
+    freshWindow();
+    m_appliance->clearRequestLog();
+    for (const char* address :
+         { "127.0.0.9:1@127.0.0.2", "x@127.0.0.2", "127.0.0.2/x?", "127.0.0.2:8090", "127.0.0.2#" })
+        QVERIFY2(!m_window->isVelmora(address, 8090), address);
+    QVERIFY(m_window->isVelmora("127.0.0.2", 8090));
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(1));
 }
 
 VELMORA_TEST_MAIN(TestRequestHeads)

@@ -296,8 +296,12 @@ HttpResult get(void* opaque, const std::string& path)
     else if (code == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(client->easy, CURLINFO_RESPONSE_CODE, &status);
-        outcome.end = HttpEnd::answered;
-        outcome.reply = { static_cast<int>(status), std::move(client->body) };
+        // No status at all: the library took lines that only began like a status line ("HTTP/200
+        // OK") for an answer. That is none.
+        if (status > 0) {
+            outcome.end = HttpEnd::answered;
+            outcome.reply = { static_cast<int>(status), std::move(client->body) };
+        }
     }
     return outcome;
 }

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <thread>
 
 using standin::Exchange;
 using standin::Fault;
@@ -95,6 +96,48 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A loopback port that answers one connection with the given bytes, whatever was asked, and
+// closes it.
+class RawAnswer
+{
+public:
+    explicit RawAnswer(std::string answer)
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, answer = std::move(answer)] {
+            const int connection = ::accept(m_listener, nullptr, nullptr);
+            if (connection < 0)
+                return;
+            char request[4096];
+            [[maybe_unused]] const ssize_t read = ::recv(connection, request, sizeof request, 0);
+            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::shutdown(connection, SHUT_WR);
+            while (::recv(connection, request, sizeof request, 0) > 0) { }
+            ::close(connection);
+        });
+    }
+    ~RawAnswer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
 } // namespace
 
 // The appliance as an attacker would run it: answers built to exhaust memory, hold the program,
@@ -122,6 +165,7 @@ private slots:
     void fastEndlessHeadsNeverCostMemory_data();
     void fastEndlessHeadsNeverCostMemory();
     void bodyOfTheLimitIsReadAndOneByteMoreIsNot();
+    void linesWithoutAStatusAreNoAnswer();
     void connectionAttemptIsCutOff();
     void exitDuringAConnectionAttemptEndsAtOnce();
     void refusalsAreShownAsShortPlainText();
@@ -362,6 +406,17 @@ void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
     QCOMPARE(m_inspect->errorMessage(), networkMessage);
     QVERIFY(log.hasLine("error", "The answer was cut off: its body is larger than 65536 bytes."));
     QCOMPARE(m_appliance->requestLog().size(), std::size_t(2));
+}
+
+void TestHostileAppliance::linesWithoutAStatusAreNoAnswer()
+{
+    // A first line that only begins like a status line: no status, so no answer, not a refusal.
+    const RawAnswer raw("HTTP/200 : 12\r\n\r\n{\"status\":\"success\"}");
+    m_inspect->setEndpoint("127.0.0.1", raw.port(), false);
+    m_inspect->setSession("7", "ann", "99");
+    m_inspect->setFlags(true, false);
+    QVERIFY(!m_window->keepALive());
+    QCOMPARE(m_inspect->errorMessage(), networkMessage);
 }
 
 void TestHostileAppliance::connectionAttemptIsCutOff()

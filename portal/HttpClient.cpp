@@ -296,9 +296,9 @@ HttpResult get(void* opaque, const std::string& path)
     else if (code == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(client->easy, CURLINFO_RESPONSE_CODE, &status);
-        // No status at all: the library took lines that only began like a status line ("HTTP/200
-        // OK") for an answer. That is none.
-        if (status > 0) {
+        // No status of three digits: the library took lines that only began like a status line
+        // ("HTTP/200 OK", "HTTP/210200") for an answer. That is none.
+        if (status > 0 && status <= 999) {
             outcome.end = HttpEnd::answered;
             outcome.reply = { static_cast<int>(status), std::move(client->body) };
         }

@@ -165,6 +165,7 @@ private slots:
     void fastEndlessHeadsNeverCostMemory_data();
     void fastEndlessHeadsNeverCostMemory();
     void bodyOfTheLimitIsReadAndOneByteMoreIsNot();
+    void linesWithoutAStatusAreNoAnswer_data();
     void linesWithoutAStatusAreNoAnswer();
     void connectionAttemptIsCutOff();
     void exitDuringAConnectionAttemptEndsAtOnce();
@@ -408,10 +409,19 @@ void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
     QCOMPARE(m_appliance->requestLog().size(), std::size_t(2));
 }
 
+void TestHostileAppliance::linesWithoutAStatusAreNoAnswer_data()
+{
+    QTest::addColumn<std::string>("answer");
+    QTest::newRow("no version") << std::string("HTTP/200 : 12\r\n\r\n{\"status\":\"success\"}");
+    QTest::newRow("five digits") << std::string("HTTP/210200\a`\xbb"
+                                                "0\aK\r\v\r\n111ex");
+}
+
 void TestHostileAppliance::linesWithoutAStatusAreNoAnswer()
 {
     // A first line that only begins like a status line: no status, so no answer, not a refusal.
-    const RawAnswer raw("HTTP/200 : 12\r\n\r\n{\"status\":\"success\"}");
+    QFETCH(std::string, answer);
+    const RawAnswer raw(answer);
     m_inspect->setEndpoint("127.0.0.1", raw.port(), false);
     m_inspect->setSession("7", "ann", "99");
     m_inspect->setFlags(true, false);

@@ -1,14 +1,15 @@
 #include "portal/HttpClient.h"
 
-#include <httplib.h>
+#include <curl/curl.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
-#include <charconv>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -16,13 +17,30 @@ using velmora::HttpClientOptions;
 using velmora::HttpEnd;
 using velmora::HttpResult;
 
+// The User-Agent of a request that names none: what the client has always sent there, which an
+// appliance may know it by.
+constexpr char defaultUserAgent[] = "cpp-httplib/0.11.4";
+
+// How long one wait for the network may last at most. Only an upper bound: the wait ends at once
+// when anything arrives, when the library's own timers (the deadline) are due, and on cancel().
+constexpr int longestWaitMs = 60 * 60 * 1000;
+
 struct Client
 {
-    std::unique_ptr<httplib::ClientImpl> http;
     HttpClientOptions options;
-    // Written in the handshake, on the thread that runs get().
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    curl_slist* headers = nullptr;
+    std::atomic<bool> cancelled { false };
+
+    // Written while get() runs, on its thread.
     std::string presentedIdentity;
     bool identityMismatch = false;
+    std::size_t headBytes = 0;
+    bool headTooLarge = false;
+    bool bodyTooLarge = false;
+    std::string encoding;
+    std::string body;
 };
 
 std::string keyFingerprint(X509* certificate)
@@ -67,52 +85,164 @@ int checkIdentity(X509_STORE_CTX* store, void* opaque)
     return 0;
 }
 
-std::string trimmedLower(std::string text)
+// Called by the library with the TLS context of the connection, after its own settings (which,
+// with verification off, ask for no check at all) and before the handshake.
+CURLcode setUpTls(CURL*, void* context, void* opaque)
 {
-    const auto blank = [](unsigned char c) {
-        return c == ' ' || c == '\t';
+    auto* tls = static_cast<SSL_CTX*>(context);
+    SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(tls, checkIdentity, opaque);
+    return CURLE_OK;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n';
     };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
     while (!text.empty() && blank(text.back()))
-        text.pop_back();
-    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        text.remove_suffix(1);
     return text;
 }
 
-// Debian's cpp-httplib is prebuilt: its time-out macros do nothing, so every client gets them
-// here. An unreachable appliance may hold a request for about five minutes.
+bool startsWithNoCase(std::string_view text, std::string_view start)
+{
+    return text.size() >= start.size()
+        && std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a))
+                   == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Each line of the head as it completes (the status line, every header, the blank line; those of
+// an interim answer and of a chunked body's trailer too). Returning less than was given ends the
+// request.
+std::size_t onHeadLine(char* data, std::size_t size, std::size_t count, void* opaque)
+{
+    auto* client = static_cast<Client*>(opaque);
+    const std::size_t length = size * count;
+    client->headBytes += length;
+    if (client->headBytes > client->options.maxHeadBytes) {
+        client->headTooLarge = true;
+        return 0;
+    }
+    const std::string_view line(data, length);
+    if (startsWithNoCase(line, "Content-Encoding:")) {
+        const std::string_view coding = trimmed(line.substr(17));
+        if (!coding.empty() && !startsWithNoCase(coding, "identity")) {
+            client->encoding = std::string(coding);
+            return 0;
+        }
+    }
+    return length;
+}
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* opaque)
+{
+    auto* client = static_cast<Client*>(opaque);
+    const std::size_t length = size * count;
+    if (length > client->options.maxBodyBytes - client->body.size()) {
+        client->bodyTooLarge = true;
+        return 0;
+    }
+    client->body.append(data, length);
+    return length;
+}
+
+// What the client has always done to a path before it went out: blanks, plus signs, line breaks,
+// apostrophes, commas, semicolons and bytes beyond ASCII percent-encoded, the rest left alone.
+std::string requestTarget(const std::string& path)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string target;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0)
+            break;
+        if (c == ' ' || c == '+' || c == '\r' || c == '\n' || c == '\'' || c == ',' || c == ';'
+            || byte >= 0x80) {
+            target += '%';
+            target += hex[byte >> 4];
+            target += hex[byte & 0xF];
+        } else {
+            target += c;
+        }
+    }
+    return target;
+}
+
+bool globalSetUp()
+{
+    static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return done;
+}
+
+void destroy(void* opaque);
+
 void* create(const HttpClientOptions& options)
 {
+    if (!globalSetUp())
+        return nullptr;
     auto client = std::make_unique<Client>();
     client->options = options;
-    if (options.https) {
-        auto secure = std::make_unique<httplib::SSLClient>(options.host, options.port);
-        // Appliances present self-signed certificates, or ones for another name.
-        secure->enable_server_certificate_verification(false);
-        // With its own verification off, cpp-httplib 0.11 leaves each connection the verify mode
-        // of the client's context: the handshake then fails at the appliance's certificate when
-        // checkIdentity refuses its key, and the request is never written.
-        if (SSL_CTX* context = secure->ssl_context()) {
-            SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-            SSL_CTX_set_cert_verify_callback(context, checkIdentity, client.get());
-        }
-        client->http = std::move(secure);
-    } else {
-        client->http = std::make_unique<httplib::ClientImpl>(options.host, options.port);
+    client->easy = curl_easy_init();
+    client->multi = curl_multi_init();
+    if (!client->easy || !client->multi) {
+        destroy(client.release());
+        return nullptr;
     }
-    httplib::ClientImpl& http = *client->http;
-    http.set_connection_timeout(300, 300);
-    http.set_read_timeout(300, 300);
-    http.set_write_timeout(300, 0);
-    // Sends no Accept-Encoding, and hands over a compressed answer as it came (to be refused).
-    http.set_decompress(false);
-    if (!options.userAgent.empty())
-        http.set_default_headers({ { "User-Agent", options.userAgent } });
-    if (options.socketMade) {
-        http.set_socket_options([options](socket_t socket) {
-            options.socketMade(options.observer, static_cast<std::intptr_t>(socket));
-        });
+    CURL* easy = client->easy;
+    const std::string scheme = options.https ? "https" : "http";
+    const std::string url =
+        scheme + "://" + options.host + ":" + std::to_string(options.port) + "/";
+    // The Host header names the port only where it is not the scheme's own.
+    const bool usualPort = options.port == (options.https ? 443 : 80);
+    const std::string host =
+        usualPort ? options.host : options.host + ":" + std::to_string(options.port);
+    const std::string userAgent = options.userAgent.empty() ? defaultUserAgent : options.userAgent;
+    // The head the client has always sent, in this order, and nothing else. The library would
+    // put its own Host line first: the empty one takes that out, and the one that follows is
+    // sent in its place in the list.
+    for (const std::string& header :
+         { std::string("Host:"), std::string("Accept: */*"), std::string("Connection: close"),
+           "Host: " + host, "User-Agent: " + userAgent })
+        client->headers = curl_slist_append(client->headers, header.c_str());
+
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, client->headers);
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    // Never a proxy, whatever the environment says: the appliance is on the local network.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 0L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Whatever the coding, the body is handed over as it came (and refused in onHeadLine).
+    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(options.deadline.count()));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 300000L);
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(options.maxBodyBytes));
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeadLine);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, client.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, client.get());
+    if (options.https) {
+        // Appliances present self-signed certificates, or ones for another name: the key alone
+        // is checked, in setUpTls's callback. No session is resumed, so every handshake shows
+        // the certificate.
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_ENABLE_ALPN, 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, setUpTls);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, client.get());
     }
     return client.release();
 }
@@ -120,65 +250,83 @@ void* create(const HttpClientOptions& options)
 HttpResult get(void* opaque, const std::string& path)
 {
     auto* client = static_cast<Client*>(opaque);
-    const HttpClientOptions& options = client->options;
     HttpResult outcome;
-    std::string body;
-    bool tooLarge = false;
+    const std::string target = requestTarget(path);
+    curl_easy_setopt(client->easy, CURLOPT_REQUEST_TARGET, target.c_str());
 
-    const auto checkHead = [&](const httplib::Response& head) {
-        if (options.headRead)
-            options.headRead(options.observer);
-        for (std::size_t i = 0; i < head.get_header_value_count("Content-Encoding"); ++i) {
-            const std::string coding = head.get_header_value("Content-Encoding", i);
-            if (const std::string name = trimmedLower(coding);
-                !name.empty() && name != "identity") {
-                outcome.encoding = coding;
-                return false;
+    CURLcode code = CURLE_FAILED_INIT;
+    if (!client->cancelled && curl_multi_add_handle(client->multi, client->easy) == CURLM_OK) {
+        for (;;) {
+            int running = 0;
+            if (curl_multi_perform(client->multi, &running) != CURLM_OK)
+                break;
+            if (running == 0) {
+                int left = 0;
+                while (CURLMsg* message = curl_multi_info_read(client->multi, &left)) {
+                    if (message->msg == CURLMSG_DONE)
+                        code = message->data.result;
+                }
+                break;
             }
+            if (client->cancelled)
+                break;
+            // Sleeps until the socket, the library's next timer or cancel() wakes it.
+            if (curl_multi_poll(client->multi, nullptr, 0, longestWaitMs, nullptr) != CURLM_OK)
+                break;
         }
-        // A promised length past the limit is refused before a byte of the body is read.
-        const std::string length = head.get_header_value("Content-Length");
-        std::size_t promised = 0;
-        const auto [end, error] =
-            std::from_chars(length.data(), length.data() + length.size(), promised);
-        if (!length.empty()
-            && (error == std::errc::result_out_of_range
-                || (error == std::errc() && promised > options.maxBodyBytes))) {
-            tooLarge = true;
-            return false;
-        }
-        return true;
-    };
-    const auto receive = [&](const char* data, std::size_t length) {
-        if (length > options.maxBodyBytes - body.size()) {
-            tooLarge = true;
-            return false;
-        }
-        body.append(data, length);
-        return true;
-    };
+        curl_multi_remove_handle(client->multi, client->easy);
+    }
 
-    const httplib::Result result = client->http->Get(path, checkHead, receive);
     outcome.presentedIdentity = client->presentedIdentity;
-    if (client->identityMismatch)
+    if (client->cancelled && code != CURLE_OK)
+        outcome.end = HttpEnd::cancelled;
+    else if (client->identityMismatch)
         outcome.end = HttpEnd::identityMismatch;
-    else if (!outcome.encoding.empty())
+    else if (!client->encoding.empty()) {
         outcome.end = HttpEnd::encoded;
-    else if (tooLarge)
+        outcome.encoding = client->encoding;
+    } else if (client->headTooLarge || code == CURLE_OUT_OF_MEMORY) {
+        // The library holds a line of the head up to 100 KiB before it hands it over, and gives
+        // up on a longer one as out of memory.
+        outcome.end = HttpEnd::headTooLarge;
+    } else if (client->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED)
         outcome.end = HttpEnd::tooLarge;
-    else if (result) {
-        outcome.end = HttpEnd::answered;
-        outcome.reply = { result->status, std::move(body) };
+    else if (code == CURLE_OPERATION_TIMEDOUT)
+        outcome.end = HttpEnd::timedOut;
+    else if (code == CURLE_OK) {
+        long status = 0;
+        curl_easy_getinfo(client->easy, CURLINFO_RESPONSE_CODE, &status);
+        // No status of three digits: the library took lines that only began like a status line
+        // ("HTTP/200 OK", "HTTP/210200") for an answer. That is none.
+        if (status > 0 && status <= 999) {
+            outcome.end = HttpEnd::answered;
+            outcome.reply = { static_cast<int>(status), std::move(client->body) };
+        }
     }
     return outcome;
 }
 
-void destroy(void* client)
+void cancel(void* opaque)
 {
-    delete static_cast<Client*>(client);
+    auto* client = static_cast<Client*>(opaque);
+    client->cancelled = true;
+    curl_multi_wakeup(client->multi);
 }
 
-constexpr velmora::HttpClientApi api { create, get, destroy };
+void destroy(void* opaque)
+{
+    auto* client = static_cast<Client*>(opaque);
+    if (!client)
+        return;
+    if (client->multi)
+        curl_multi_cleanup(client->multi);
+    if (client->easy)
+        curl_easy_cleanup(client->easy);
+    curl_slist_free_all(client->headers);
+    delete client;
+}
+
+constexpr velmora::HttpClientApi api { create, get, cancel, destroy };
 
 } // namespace
 

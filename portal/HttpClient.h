@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,8 +20,11 @@ struct HttpReply
 // How one GET through the client ended.
 enum class HttpEnd {
     answered, // a whole answer came (any status)
-    noAnswer, // refused, unreachable, TLS failure, time-out, or its socket was cut off
-    tooLarge, // cut off while received: the body passed maxBodyBytes
+    noAnswer, // refused, unreachable, TLS failure, an answer that broke off or made no sense
+    timedOut, // no whole answer within the deadline
+    cancelled, // cut off by cancel()
+    headTooLarge, // the status line and headers passed maxHeadBytes
+    tooLarge, // the body passed maxBodyBytes, or its announced length did
     encoded, // refused: the answer came with a content coding, which the client never asks for
     identityMismatch, // HTTPS: the appliance's key is not the expected one; nothing was sent
 };
@@ -41,30 +45,30 @@ struct HttpClientOptions
     std::string host;
     std::int32_t port = 0;
     bool https = true;
-    std::string userAgent; // empty: the client's own
+    std::string userAgent; // empty: the one the client always sent
     std::size_t maxBodyBytes = 0;
-    // Both are called on the thread that runs get(): socketMade with each socket the client
-    // makes, right after it is made and before it connects (a Linux descriptor, or a Windows
-    // SOCKET); headRead once the status line and headers of the answer are in, before its body.
-    void* observer = nullptr;
-    void (*socketMade)(void* observer, std::intptr_t socket) = nullptr;
-    void (*headRead)(void* observer) = nullptr;
+    std::size_t maxHeadBytes = 0; // the status line and every header line, line ends included
+    std::chrono::milliseconds deadline { 0 }; // for the whole request, connection included
     // HTTPS: the fingerprint that the appliance's key must have, checked in the TLS handshake
     // before anything is sent; empty: any key.
     std::string expectedIdentity;
 };
 
-// The HTTP client proper (cpp-httplib, and through it the TLS library), behind a table of
-// functions. On Linux it lives in a module of its own that is loaded at the first request: a
-// window that waits for its user does not need the TLS library mapped and set up, which costs
-// megabytes and milliseconds at every start.
+// The HTTP client proper (libcurl, and through it the TLS library), behind a table of functions.
+// On Linux it lives in a module of its own that is loaded at the first request: a window that
+// waits for its user does not need the TLS library mapped and set up, which costs megabytes and
+// milliseconds at every start.
 struct HttpClientApi
 {
     // A fresh client for one GET: HTTPS with certificate checks off (but the key checked against
-    // expectedIdentity), or plain HTTP, with the 300-second connection, read and write time-outs.
-    // It never asks for a compressed answer and never decompresses one.
+    // expectedIdentity), or plain HTTP; no proxy, no redirect, no compression, no connection
+    // kept. Nothing is sent before get().
     void* (*create)(const HttpClientOptions& options);
+    // Blocks until the answer is in, or the request failed, ran out of time or was cancelled.
     HttpResult (*get)(void* client, const std::string& path);
+    // From any thread, between create() and destroy(): get() ends at once with `cancelled`, or
+    // does not start. Never waits.
+    void (*cancel)(void* client);
     void (*destroy)(void* client);
 };
 

@@ -2,34 +2,19 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "portal/LargeStack.h"
-#include "portal/RequestSocket.h"
 
 #include <QThread>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace velmora {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How often the watchdog counts the bytes of the requests whose connection is open. The small
-// receive buffer keeps what arrives between two counts to some KiB.
-constexpr auto countInterval = std::chrono::milliseconds(2);
-// A status line as long as the head limit lets through, and some, needs about 10 MiB for its
-// match (three times that under AddressSanitizer). Only what is touched is used.
-constexpr std::size_t requestStackBytes = 64 * 1024 * 1024;
-
-enum class Cut { none, deadline, cancelled, tooManyBytes };
 
 std::string secondsText(std::chrono::milliseconds duration)
 {
@@ -40,154 +25,65 @@ std::string secondsText(std::chrono::milliseconds duration)
 
 } // namespace
 
-struct HttpRequests::Request
-{
-    Watch* watch = nullptr;
-    Clock::time_point deadline;
-    std::vector<HeldSocket> sockets; // one per connection attempt
-    bool headRead = false;
-    Cut cut = Cut::none;
-    std::uint64_t limitPassed = 0;
-};
-
-struct HttpRequests::Watch
+// The clients under way, so that cancelAll() reaches them from any thread.
+struct HttpRequests::Requests
 {
     std::mutex mutex;
-    std::condition_variable wake;
-    std::set<Request*> requests;
+    std::set<void*> clients;
+    const HttpClientApi* api = nullptr; // of the clients in the set
     bool cancelled = false;
-    bool stopping = false;
     std::chrono::milliseconds deadline = defaultDeadline;
-    // Started with the first request; it has nothing to do before.
-    std::thread watchdog;
-
-    // With the mutex held.
-    void cutOff(Request& request, Cut why)
-    {
-        if (request.cut == Cut::none)
-            request.cut = why;
-        for (HeldSocket& socket : request.sockets)
-            socket.cut();
-    }
 
     void cancelAll()
     {
-        {
-            std::lock_guard lock(mutex);
-            cancelled = true;
-            for (Request* request : requests)
-                cutOff(*request, Cut::cancelled);
-        }
-        wake.notify_all();
-    }
-
-    // Cuts off what is past its deadline or its byte limit, and sleeps until the next deadline,
-    // or the next count while a connection is open.
-    void run()
-    {
-        std::unique_lock lock(mutex);
-        while (!stopping) {
-            const Clock::time_point now = Clock::now();
-            Clock::time_point next = Clock::time_point::max();
-            for (Request* request : requests) {
-                if (request->cut != Cut::none) {
-                    // Again, for a connection made since: a socket that did not yet connect
-                    // when it was cut connects afterwards all the same.
-                    cutOff(*request, request->cut);
-                } else if (now >= request->deadline) {
-                    cutOff(*request, Cut::deadline);
-                } else {
-                    std::uint64_t received = 0;
-                    for (const HeldSocket& socket : request->sockets)
-                        received += socket.bytesReceived().value_or(0);
-                    const std::uint64_t limit = request->headRead ? allBytes : headBytes;
-                    if (received > limit) {
-                        request->limitPassed = limit;
-                        cutOff(*request, Cut::tooManyBytes);
-                    }
-                    next = std::min(next, request->deadline);
-                }
-                if (!request->sockets.empty())
-                    next = std::min(next, now + countInterval);
-            }
-            if (next == Clock::time_point::max())
-                wake.wait(lock);
-            else
-                wake.wait_until(lock, next);
-        }
+        std::lock_guard lock(mutex);
+        cancelled = true;
+        for (void* client : clients)
+            api->cancel(client);
     }
 };
 
 namespace {
 
-// Every Watch of the process, for cancelEverywhere(). (As void: the type is the class's own.)
-std::mutex everyWatchMutex;
-std::vector<std::weak_ptr<void>> everyWatch;
+// Every Requests of the process, for cancelEverywhere(). (As void: the type is the class's own.)
+std::mutex everyRequestsMutex;
+std::vector<std::weak_ptr<void>> everyRequests;
 
 } // namespace
 
 HttpRequests::HttpRequests()
-    : m_watch(std::make_shared<Watch>())
+    : m_requests(std::make_shared<Requests>())
 {
-    std::lock_guard lock(everyWatchMutex);
-    std::erase_if(everyWatch, [](const auto& watch) { return watch.expired(); });
-    everyWatch.push_back(m_watch);
+    std::lock_guard lock(everyRequestsMutex);
+    std::erase_if(everyRequests, [](const auto& requests) { return requests.expired(); });
+    everyRequests.push_back(m_requests);
 }
 
-HttpRequests::~HttpRequests()
-{
-    {
-        std::lock_guard lock(m_watch->mutex);
-        m_watch->stopping = true;
-    }
-    m_watch->wake.notify_all();
-    if (m_watch->watchdog.joinable())
-        m_watch->watchdog.join();
-}
+HttpRequests::~HttpRequests() = default;
 
 void HttpRequests::cancelAll()
 {
-    m_watch->cancelAll();
+    m_requests->cancelAll();
 }
 
 void HttpRequests::cancelEverywhere()
 {
-    std::vector<std::shared_ptr<Watch>> watches;
+    std::vector<std::shared_ptr<Requests>> all;
     {
-        std::lock_guard lock(everyWatchMutex);
-        for (const auto& watch : everyWatch) {
-            if (auto alive = watch.lock())
-                watches.push_back(std::static_pointer_cast<Watch>(alive));
+        std::lock_guard lock(everyRequestsMutex);
+        for (const auto& requests : everyRequests) {
+            if (auto alive = requests.lock())
+                all.push_back(std::static_pointer_cast<Requests>(alive));
         }
     }
-    for (const auto& watch : watches)
-        watch->cancelAll();
+    for (const auto& requests : all)
+        requests->cancelAll();
 }
 
 void HttpRequests::setDeadline(std::chrono::milliseconds deadline)
 {
-    std::lock_guard lock(m_watch->mutex);
-    m_watch->deadline = deadline;
-}
-
-void HttpRequests::socketMade(void* opaque, std::intptr_t socket)
-{
-    auto& request = *static_cast<Request*>(opaque);
-    limitReceiveBuffer(socket);
-    HeldSocket held(socket);
-    {
-        std::lock_guard lock(request.watch->mutex);
-        request.sockets.push_back(std::move(held));
-    }
-    // Counting starts now; a request already cut off has this socket cut on the next pass.
-    request.watch->wake.notify_all();
-}
-
-void HttpRequests::headRead(void* opaque)
-{
-    auto& request = *static_cast<Request*>(opaque);
-    std::lock_guard lock(request.watch->mutex);
-    request.headRead = true;
+    std::lock_guard lock(m_requests->mutex);
+    m_requests->deadline = deadline;
 }
 
 std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t port, bool https,
@@ -199,65 +95,77 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
         traceError("No request sent: the port " + std::to_string(port) + " is outside 1 to 65535.");
         return std::nullopt;
     }
+    // The client library is handed a URL: an address with a colon, an "@" or a slash in it
+    // would name another host, port or path there.
+    if (host.empty()
+        || host.find_first_not_of(
+               "0123456789.-abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")
+            != std::string::npos) {
+        traceError("No request sent: \"" + outsideText(host, 64) + "\" is not an address.");
+        return std::nullopt;
+    }
     const HttpClientApi* api = httpClientApi();
     if (!api)
         return std::nullopt;
 
-    Request request;
-    std::chrono::milliseconds deadline;
+    HttpClientOptions options {
+        host,         port,      https, userAgent,
+        maxBodyBytes, headBytes, {},    identity ? identity->expected : ""
+    };
     {
-        std::lock_guard lock(m_watch->mutex);
-        if (m_watch->cancelled) {
+        std::lock_guard lock(m_requests->mutex);
+        options.deadline = m_requests->deadline;
+    }
+    const auto destroy = [api](void* client) {
+        api->destroy(client);
+    };
+    const std::unique_ptr<void, decltype(destroy)> client(api->create(options), destroy);
+    if (!client) {
+        traceError("No request sent: the HTTP client cannot be set up.");
+        return std::nullopt;
+    }
+    {
+        std::lock_guard lock(m_requests->mutex);
+        if (m_requests->cancelled) {
             traceError("No request sent: the program is ending.");
             return std::nullopt;
         }
-        deadline = m_watch->deadline;
-        request.watch = m_watch.get();
-        request.deadline = Clock::now() + deadline;
-        m_watch->requests.insert(&request);
-        if (!m_watch->watchdog.joinable())
-            m_watch->watchdog = std::thread([watch = m_watch.get()] { watch->run(); });
+        m_requests->api = api;
+        m_requests->clients.insert(client.get());
     }
-    m_watch->wake.notify_all();
-    // Whatever happens below, the watchdog lets go of the request before it goes.
-    std::vector<HeldSocket> sockets;
-    const auto untrack = [&] {
-        std::lock_guard lock(m_watch->mutex);
-        m_watch->requests.erase(&request);
-        sockets = std::move(request.sockets);
-    };
-
     HttpResult result;
     try {
-        const HttpClientOptions options {
-            host,       port,         https,
-            userAgent,  maxBodyBytes, &request,
-            socketMade, headRead,     identity ? identity->expected : std::string()
-        };
-        runOnLargeStack(
-            [&] {
-                const auto destroy = [api](void* client) {
-                    api->destroy(client);
-                };
-                const std::unique_ptr<void, decltype(destroy)> client(api->create(options),
-                                                                      destroy);
-                result = api->get(client.get(), path);
-            },
-            requestStackBytes);
+        result = api->get(client.get(), path);
     } catch (...) {
-        untrack();
+        std::lock_guard lock(m_requests->mutex);
+        m_requests->clients.erase(client.get());
         throw;
     }
-    untrack();
+    {
+        std::lock_guard lock(m_requests->mutex);
+        m_requests->clients.erase(client.get());
+    }
     if (identity) {
         identity->presented = result.presentedIdentity;
         identity->mismatch = result.end == HttpEnd::identityMismatch;
     }
 
-    // An answer that came whole is taken, even when the cut came just after it.
-    if (result.end == HttpEnd::answered)
-        return std::move(result.reply);
     switch (result.end) {
+    case HttpEnd::answered:
+        return std::move(result.reply);
+    case HttpEnd::noAnswer:
+        break;
+    case HttpEnd::timedOut:
+        traceError("The request was cut off: no whole answer within "
+                   + secondsText(options.deadline) + " seconds.");
+        break;
+    case HttpEnd::cancelled:
+        traceError("The request was cut off: the program is ending.");
+        break;
+    case HttpEnd::headTooLarge:
+        traceError("The answer was cut off: the appliance sent more than "
+                   + std::to_string(headBytes) + " bytes before the body.");
+        break;
     case HttpEnd::tooLarge:
         traceError("The answer was cut off: its body is larger than " + std::to_string(maxBodyBytes)
                    + " bytes.");
@@ -271,23 +179,6 @@ std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t
                    + " shows the key " + result.presentedIdentity + ", not the trusted "
                    + identity->expected + ".");
         break;
-    default:
-        switch (request.cut) {
-        case Cut::deadline:
-            traceError("The request was cut off: no whole answer within " + secondsText(deadline)
-                       + " seconds.");
-            break;
-        case Cut::cancelled:
-            traceError("The request was cut off: the program is ending.");
-            break;
-        case Cut::tooManyBytes:
-            traceError("The answer was cut off: the appliance sent more than "
-                       + std::to_string(request.limitPassed) + " bytes"
-                       + (request.headRead ? " in all." : " before the body."));
-            break;
-        case Cut::none:
-            break;
-        }
     }
     return std::nullopt;
 }

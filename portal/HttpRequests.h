@@ -11,25 +11,17 @@
 namespace velmora {
 
 // Every request of the program (portal exchanges and appliance probes) goes through here: each
-// is one GET on a fresh client that is destroyed afterwards, with certificate checks off and the
-// 300-second connection, read and write time-outs. A peer that answers "velmora" is trusted that
-// far and no further: what an answer may cost is bounded here.
-// - A body past maxBodyBytes is cut off as it arrives; an encoded answer is refused.
-// - Each request is cut off at its deadline, however slowly its answer drips in.
-// - The client library keeps whatever status line and headers it is sent, so the bytes received
-//   on the connection are counted: up to the end of the head (TLS handshake included) headBytes,
-//   for the whole request allBytes; past them the request is cut off.
-// - The client library runs on a thread with a large stack: it matches the status line with a
-//   regular expression that recurses once per character, and a line of some 26 KiB would
-//   overflow an ordinary 8 MiB stack.
+// is one GET on a fresh client that is destroyed afterwards, with certificate checks off. A peer
+// that answers "velmora" is trusted that far and no further: the client library holds what an
+// answer may cost to maxBodyBytes of body and headBytes of status line and headers, refuses an
+// encoded answer, and ends each request at its deadline however slowly its answer drips in.
 // A request cut off or refused ends as one that got no answer, with an error trace line that
 // says why.
 class HttpRequests
 {
 public:
     static constexpr std::size_t maxBodyBytes = 64 * 1024;
-    static constexpr std::uint64_t headBytes = 32 * 1024;
-    static constexpr std::uint64_t allBytes = 128 * 1024;
+    static constexpr std::size_t headBytes = 32 * 1024;
     static constexpr std::chrono::milliseconds defaultDeadline { std::chrono::seconds(300) };
 
     HttpRequests();
@@ -65,14 +57,10 @@ public:
     void setDeadline(std::chrono::milliseconds deadline);
 
 private:
-    struct Watch;
-    struct Request;
+    struct Requests;
 
-    static void socketMade(void* request, std::intptr_t socket);
-    static void headRead(void* request);
-
-    // Shared with the watchdog thread and with cancelEverywhere().
-    std::shared_ptr<Watch> m_watch;
+    // Shared with cancelEverywhere().
+    std::shared_ptr<Requests> m_requests;
 };
 
 // Starts loading the HTTP client on a thread of its own, unless it is loaded or loading already:

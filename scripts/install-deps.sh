@@ -9,7 +9,9 @@ set -euo pipefail
 run_packages=(
     cmake ninja-build g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
-    libcpp-httplib-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
+    libcurl4-openssl-dev nlohmann-json3-dev libspdlog-dev libfmt-dev libssl-dev openssl
+    # The stand-in's own tests, the soak and the benchmark's floors use cpp-httplib.
+    libcpp-httplib-dev
     # The stand-in appliance's compressed answers.
     zlib1g-dev
     # The remembered password in the desktop's keyring: QtKeychain, and the libsecret it loads.

@@ -2,12 +2,15 @@
 #include "auth/ApplianceText.h"
 #include "support/ModalBoxes.h"
 #include "support/PortalTestSupport.h"
+#include "support/StoredValues.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +21,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <thread>
 
 using standin::Exchange;
 using standin::Fault;
@@ -92,6 +96,48 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A loopback port that answers one connection with the given bytes, whatever was asked, and
+// closes it.
+class RawAnswer
+{
+public:
+    explicit RawAnswer(std::string answer)
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, answer = std::move(answer)] {
+            const int connection = ::accept(m_listener, nullptr, nullptr);
+            if (connection < 0)
+                return;
+            char request[4096];
+            [[maybe_unused]] const ssize_t read = ::recv(connection, request, sizeof request, 0);
+            ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::shutdown(connection, SHUT_WR);
+            while (::recv(connection, request, sizeof request, 0) > 0) { }
+            ::close(connection);
+        });
+    }
+    ~RawAnswer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
 } // namespace
 
 // The appliance as an attacker would run it: answers built to exhaust memory, hold the program,
@@ -116,7 +162,13 @@ private slots:
     void everyExchangeEndsAsWithNoAnswer_data();
     void everyExchangeEndsAsWithNoAnswer();
     void longStatusLineWithinTheLimitIsRead();
+    void fastEndlessHeadsNeverCostMemory_data();
+    void fastEndlessHeadsNeverCostMemory();
+    void bodyOfTheLimitIsReadAndOneByteMoreIsNot();
+    void linesWithoutAStatusAreNoAnswer_data();
+    void linesWithoutAStatusAreNoAnswer();
     void connectionAttemptIsCutOff();
+    void exitDuringAConnectionAttemptEndsAtOnce();
     void refusalsAreShownAsShortPlainText();
     void hugeMessageDoesNotHoldTheWindow();
     void forgedLinesStayOnTheirLine_data();
@@ -143,7 +195,8 @@ private:
 
 void TestHostileAppliance::initTestCase()
 {
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
+    m_appliance =
+        startAppliance({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } });
     // One whole session first: the client module, the TLS library and Qt's own caches are in
     // place before the peak is taken.
     init();
@@ -291,15 +344,92 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer()
 
 void TestHostileAppliance::longStatusLineWithinTheLimitIsRead()
 {
-    // 28000 characters of reason phrase, under the head's limit: the client library matches the
-    // line with a regular expression that recurses once a character, which would overflow this
-    // thread's 8 MiB stack and end the program.
+    // 28000 characters of reason phrase, under the head's limit: read as any status line is,
+    // on the calling thread's own stack.
     logIn();
     standin::FaultRule rule = faultOn(Exchange::keepAlive, Fault::longStatusLine);
     rule.size = 28000;
     m_appliance->injectFault(rule);
     QVERIFY(m_window->keepALive());
     QCOMPARE(m_appliance->requestLog().front().treatment, "long-status-line");
+}
+
+void TestHostileAppliance::fastEndlessHeadsNeverCostMemory_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("216,000-byte status line at once, http") << false << Fault::longStatusLine;
+    QTest::newRow("216,000-byte status line at once, https") << true << Fault::longStatusLine;
+    QTest::newRow("endless headers, http") << false << Fault::endlessHeaders;
+    QTest::newRow("endless headers, https") << true << Fault::endlessHeaders;
+}
+
+void TestHostileAppliance::fastEndlessHeadsNeverCostMemory()
+{
+    // The whole line is on the connection before the client reads a byte of it: only a limit
+    // the client library itself keeps holds it.
+    QFETCH(bool, https);
+    QFETCH(Fault, fault);
+    constexpr int tries = 100;
+    logIn();
+    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(https ? 0 : 1).port, https);
+    standin::FaultRule rule = faultOn(Exchange::keepAlive, fault);
+    rule.times = standin::Times::n(tries);
+    rule.size = 216000 - std::string_view("HTTP/1.1 200 ").size();
+    m_appliance->injectFault(rule);
+    const LogTail log(m_home.logFile());
+    const long peakBefore = peakResidentKilobytes();
+
+    for (int i = 0; i < tries; ++i)
+        QVERIFY(!m_window->keepALive());
+
+    QCOMPARE(log.count(QStringLiteral("The answer was cut off: the appliance sent more than 32768 "
+                                      "bytes before the body.")),
+             tries);
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(tries));
+    expectSessionIntact();
+    QVERIFY(m_window->keepALive());
+    const long grown = peakResidentKilobytes() - peakBefore;
+    qInfo("peak resident memory grown by %ld kB over %d answers", grown, tries);
+#ifndef VELMORA_SANITIZED
+    QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
+#endif
+}
+
+void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
+{
+    logIn();
+    const std::string limit(64 * 1024, 'x');
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, limit));
+    QVERIFY(!m_window->logout());
+    QCOMPARE(m_inspect->errorMessage(), limit); // the refusal, read whole
+
+    const LogTail log(m_home.logFile());
+    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, limit + 'x'));
+    QVERIFY(!m_window->logout());
+    QCOMPARE(m_inspect->errorMessage(), networkMessage);
+    QVERIFY(log.hasLine("error", "The answer was cut off: its body is larger than 65536 bytes."));
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(2));
+}
+
+void TestHostileAppliance::linesWithoutAStatusAreNoAnswer_data()
+{
+    QTest::addColumn<std::string>("answer");
+    QTest::newRow("no version") << std::string("HTTP/200 : 12\r\n\r\n{\"status\":\"success\"}");
+    QTest::newRow("five digits") << std::string("HTTP/210200\a`\xbb"
+                                                "0\aK\r\v\r\n111ex");
+}
+
+void TestHostileAppliance::linesWithoutAStatusAreNoAnswer()
+{
+    // A first line that only begins like a status line: no status, so no answer, not a refusal.
+    QFETCH(std::string, answer);
+    const RawAnswer raw(answer);
+    m_inspect->setEndpoint("127.0.0.1", raw.port(), false);
+    m_inspect->setSession("7", "ann", "99");
+    m_inspect->setFlags(true, false);
+    QVERIFY(!m_window->keepALive());
+    QCOMPARE(m_inspect->errorMessage(), networkMessage);
 }
 
 void TestHostileAppliance::connectionAttemptIsCutOff()
@@ -332,6 +462,41 @@ void TestHostileAppliance::connectionAttemptIsCutOff()
     QVERIFY(!m_window->keepALive());
     QVERIFY(again.elapsed() < 500);
     QVERIFY(log.hasLine("error", "No request sent: the program is ending."));
+}
+
+void TestHostileAppliance::exitDuringAConnectionAttemptEndsAtOnce()
+{
+    // A session stored for an appliance that is gone: the start-up check sits in a connection
+    // attempt that never completes, for as long as its deadline.
+    const UnansweredPort silent;
+    logIn();
+    QVERIFY(storeValue(u"keep_fixedPort", std::to_string(silent.port())));
+    m_inspect.reset();
+    m_window.reset();
+    const LogTail log(m_home.logFile());
+    m_window = std::make_unique<VelmoraAuth>();
+    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    QTRY_VERIFY(log.hasLine("info", "hit keepalive API with https"));
+    QCOMPARE(m_inspect->runningWorkerThreads(), 1);
+    // Past the client library's first timers of a connection attempt: from here on, nothing but
+    // the cancel wakes the attempt before its deadline.
+    QTest::qWait(1000);
+
+    QElapsedTimer timer;
+    timer.start();
+    m_inspect->exitAction()->trigger();
+    m_inspect.reset();
+    m_window.reset();
+    const qint64 took = timer.elapsed();
+    qInfo("ended after %lld ms", took);
+    QVERIFY2(took < 2000, qPrintable(QStringLiteral("%1 ms").arg(took)));
+    // The check itself ended, cut off, rather than being left behind in its attempt.
+    QVERIFY(log.hasLine("error", "The request was cut off: the program is ending."));
+    // Exit left the application quitting, where every later event loop (a modal box's) ends at
+    // once; a run of the main loop of its own clears that for the cases that follow.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    init();
 }
 
 void TestHostileAppliance::refusalsAreShownAsShortPlainText()

@@ -76,7 +76,7 @@ enum class Fault {
     echo, // status 200, the request target as the refusal's "errors" (login, keep-alive) or as
           // the whole body (probe, logout, other)
     endlessHeaders, // status 200, then header lines without end
-    longStatusLine, // the usual answer with a reason phrase of `size` bytes
+    longStatusLine, // the usual answer with a reason phrase of `size` bytes (up to 4 MiB at once)
 };
 
 inline constexpr std::size_t hugeBodySize = 10 * 1024 * 1024;
@@ -106,6 +106,7 @@ struct LoggedRequest
     ListenAddress listener {};
     std::string method {}; // empty for a failed handshake or an unreadable request
     std::string target {}; // exactly as on the wire, before percent-decoding
+    std::string head {}; // the request line and header lines as received, without the blank line
     std::string path {}; // decoded
     QueryParams query {}; // decoded ('+' as space, as the portal script reads it), in order
     std::string userAgent {};

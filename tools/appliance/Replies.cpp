@@ -51,6 +51,8 @@ std::string headFor(const Answer& answer, std::size_t contentLength)
 // What goes out between two checks of the peer in the endless answers: large enough to be fast,
 // small enough that a client that stops reading stops them soon.
 constexpr std::size_t endlessPiece = 16 * 1024;
+// A long status line up to this size is written at once, a longer one piece by piece.
+constexpr std::size_t atOnceLimit = 4 * 1024 * 1024;
 
 std::string gzipped(const std::string& text)
 {
@@ -177,7 +179,16 @@ int sendEndlessHeaders(Connection& connection)
 
 int sendLongStatusLine(Connection& connection, const Answer& answer, std::size_t reasonSize)
 {
-    bool sending = connection.send("HTTP/1.1 " + std::to_string(answer.status) + " ");
+    bool sending = true;
+    if (reasonSize <= atOnceLimit) {
+        // All of the line in one write, so it arrives as fast as the connection carries it.
+        std::string line = "HTTP/1.1 " + std::to_string(answer.status) + " ";
+        line.append(reasonSize, 'a');
+        sending = connection.send(line);
+        reasonSize = 0;
+    } else {
+        sending = connection.send("HTTP/1.1 " + std::to_string(answer.status) + " ");
+    }
     const std::string piece(endlessPiece, 'a');
     for (std::size_t sent = 0; sending && sent < reasonSize; sent += piece.size())
         sending = connection.send(

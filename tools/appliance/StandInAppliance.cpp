@@ -226,6 +226,7 @@ void StandInAppliance::Impl::servePortal(Connection& connection, std::size_t ind
 
     entry.method = request->method;
     entry.target = request->target;
+    entry.head = head->text;
     entry.path = request->path;
     entry.query = request->query;
     entry.userAgent = request->header("User-Agent").value_or("");

@@ -8,6 +8,7 @@
 #include "StandInProcess.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -15,8 +16,10 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <netinet/in.h>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -110,7 +113,9 @@ public:
     void measureBusyDiskLogin();
     void measureDiscovery();
     void measureIdle();
+    void measureSilentAppliance();
     std::vector<Row> rows() const;
+    const std::string& silentThreads() const { return m_silentThreads; }
     const Options& options() const { return m_options; }
     int keepAlivesPerWindow() const { return m_keepAlivesPerWindow; }
     long busyDiskMiB() const { return m_busyDiskMiB; }
@@ -145,6 +150,8 @@ private:
     std::vector<double> m_discoveryProgram, m_discoveryFloor;
     std::vector<double> m_idleShare;
     int m_keepAlivesPerWindow = 0;
+    std::vector<double> m_silentShare;
+    std::string m_silentThreads;
 };
 
 void Benchmark::writeFakeTracer()
@@ -413,6 +420,143 @@ void Benchmark::measureIdle()
     program.stop();
 }
 
+namespace {
+
+// A loopback port whose listener takes no connection: its one-place queue is filled, so the
+// system drops every further connection's first packet and a connection attempt never completes,
+// as with an appliance that is not on the network.
+class SilentPort
+{
+public:
+    explicit SilentPort(int port)
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::listen(m_listener, 0) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("cannot fill the queue of 127.0.0.1:" + std::to_string(port));
+    }
+    ~SilentPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+};
+
+// Context switches of each thread of a process, by thread id, with the thread's name: each one a
+// wake-up of the thread (or its preemption, which an idle thread does not see).
+struct ThreadSwitches
+{
+    std::string name;
+    long long switches = 0;
+};
+
+std::map<std::string, ThreadSwitches> threadSwitches(pid_t pid)
+{
+    std::map<std::string, ThreadSwitches> threads;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        ThreadSwitches thread;
+        const auto name = readWholeFile(task.path().string() + "/comm");
+        thread.name = name ? name->substr(0, name->find('\n')) : "?";
+        std::ifstream status(task.path().string() + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:")
+                || line.starts_with("nonvoluntary_ctxt_switches:"))
+                thread.switches += std::stoll(line.substr(line.find(':') + 1));
+        }
+        threads[task.path().filename().string()] = thread;
+    }
+    return threads;
+}
+
+} // namespace
+
+void Benchmark::measureSilentAppliance()
+{
+    IsolatedHome home(m_options.workFolder, m_runtimeParent);
+    int port = 0;
+    {
+        // A session stored by a login, as on the network where the appliance was.
+        const auto standIn = startStandIn(home);
+        port = standIn->port();
+        runHarness(
+            { "prepare-session", "127.0.0.1", std::to_string(port), benchUser, benchPassword },
+            home);
+    }
+    // Taken home: the stored appliance's address is there, but nothing answers at it.
+    const SilentPort silent(port);
+
+    Launch programLaunch {
+        m_options.program, {}, environmentFor(home), m_options.programFolder, m_logFile
+    };
+    m_display.discardPending();
+    Child program(programLaunch);
+    if (!m_display.waitForMap(program.pid(), 30s))
+        throw std::runtime_error("velmora-auth: no window was mapped\n" + tail(m_logFile));
+    // The start-up check is under way: its keep-alive waits for the connection.
+    const auto checkStarted = Clock::now() + 30s;
+    for (;;) {
+        const auto log = readWholeFile(home.logFile());
+        if (log && log->find("hit keepalive API with https") != std::string::npos)
+            break;
+        if (Clock::now() > checkStarted)
+            throw std::runtime_error("velmora-auth started no session check; its log:\n"
+                                     + tail(home.logFile()));
+        std::this_thread::sleep_for(100ms);
+    }
+    // Past the start and the first timers of the connection attempt.
+    std::this_thread::sleep_for(2s);
+
+    const std::chrono::seconds window(m_options.idleSeconds);
+    for (int run = 1; run <= m_options.runs; ++run) {
+        const auto threadsBefore = threadSwitches(program.pid());
+        const auto cpuBefore = program.cpuTime();
+        const auto wallBefore = Clock::now();
+        std::this_thread::sleep_for(window);
+        const auto cpuAfter = program.cpuTime();
+        const auto wall = Clock::now() - wallBefore;
+        const auto threadsAfter = threadSwitches(program.pid());
+        if (!cpuBefore || !cpuAfter)
+            throw std::runtime_error("velmora-auth ended while its appliance was silent\n"
+                                     + tail(m_logFile));
+        const double share = 100.0 * std::chrono::duration<double>(*cpuAfter - *cpuBefore).count()
+            / std::chrono::duration<double>(wall).count();
+        m_silentShare.push_back(share);
+        std::string threads;
+        for (const auto& [id, after] : threadsAfter) {
+            const auto before = threadsBefore.find(id);
+            const long long switches =
+                after.switches - (before == threadsBefore.end() ? 0 : before->second.switches);
+            threads += (threads.empty() ? "" : ", ") + after.name + " " + std::to_string(switches);
+        }
+        m_silentThreads = threads;
+        std::cerr << "silent appliance " << run << "/" << m_options.runs << ": " << share
+                  << " % of a core; wake-ups by thread in " << m_options.idleSeconds
+                  << " s: " << threads << std::endl;
+    }
+    // The check was waiting all along, not ended and left behind.
+    const auto log = readWholeFile(home.logFile());
+    if (!log || log->find("Kindly check your network") != std::string::npos)
+        throw std::runtime_error("the session check ended during the measure; the log:\n"
+                                 + tail(home.logFile()));
+    program.stop();
+}
+
 std::vector<Row> Benchmark::rows() const
 {
     using Kind = Budget::Kind;
@@ -453,6 +597,12 @@ std::vector<Row> Benchmark::rows() const
           std::nullopt,
           "",
           { Kind::valueBelow, 0.1 } },
+        { "Silent appliance: CPU while its check waits (% of one core)",
+          3,
+          summarise(m_silentShare),
+          std::nullopt,
+          "",
+          { Kind::valueBelow, 0.01 } },
         { "Discovery: 2 refusing gateways × 3 ports (ms)",
           1,
           summarise(m_discoveryProgram),
@@ -491,6 +641,8 @@ int main(int argc, char* argv[])
             benchmark.measureDiscovery();
         if (options.wants("idle"))
             benchmark.measureIdle();
+        if (options.wants("silent"))
+            benchmark.measureSilentAppliance();
         const std::string loadAfter = loadAverage();
 
         const bool check = !options.quick;
@@ -501,8 +653,10 @@ int main(int argc, char* argv[])
             + (options.quick ? " (quick mode: budgets not checked)" : "") + "\n\n"
             + renderTable(rows, check) + "\nIdle windows of " + std::to_string(options.idleSeconds)
             + " s, keep-alives answered in the last: "
-            + std::to_string(benchmark.keepAlivesPerWindow()) + ". The disk writer synced "
-            + std::to_string(benchmark.busyDiskMiB())
+            + std::to_string(benchmark.keepAlivesPerWindow())
+            + ". Wake-ups by thread in the last silent-appliance window: "
+            + (benchmark.silentThreads().empty() ? "-" : benchmark.silentThreads())
+            + ". The disk writer synced " + std::to_string(benchmark.busyDiskMiB())
             + " MiB during the busy-disk logins. Load average (1, 5, 15 min) before: " + loadBefore
             + "; after: " + loadAfter + "; " + std::to_string(std::thread::hardware_concurrency())
             + " cores.\n";

@@ -13,7 +13,8 @@ const char usage[] =
     "  --runs N        runs of the login, discovery and idle measures (default 5)\n"
     "  --start-runs N  runs of the start and memory measures (default 11)\n"
     "  --quick         one run of each measure, a 5-second idle window and no budget check\n"
-    "  --only LIST     some of start,login,busy-login,discovery,idle (comma-separated); start\n"
+    "  --only LIST     some of start,login,busy-login,discovery,idle,silent (comma-separated);\n"
+    "                  start includes memory; silent is a stored appliance that never answers\n"
     "                  includes memory. Budgets of measures not taken fail.\n"
     "  --smaps-folder  keeps /proc/PID/smaps of every program measured for memory, to see\n"
     "                  which mappings make up its PSS\n";
@@ -83,9 +84,9 @@ Options parseOptions(int argc, char* argv[])
                 const size_t comma = std::min(list.find(',', start), list.size());
                 const std::string measure = list.substr(start, comma - start);
                 if (measure != "start" && measure != "login" && measure != "busy-login"
-                    && measure != "discovery" && measure != "idle")
+                    && measure != "discovery" && measure != "idle" && measure != "silent")
                     throw std::invalid_argument("--only knows start, login, busy-login, "
-                                                "discovery and idle, not \""
+                                                "discovery, idle and silent, not \""
                                                 + measure + "\"");
                 options.only.push_back(measure);
                 start = comma + 1;

@@ -45,8 +45,8 @@ void TestStartFootprint::startMapsNothingThatOnlyARequestNeeds()
     QVERIFY(maps->find("libQt5Widgets.so") != std::string::npos);
     QVERIFY(maps->find("imageformats/libqico.so") != std::string::npos);
     for (const char* library :
-         { "libssl.so", "libcrypto.so", "libcpp-httplib.so", "velmora-http.so",
-           "imageformats/libqgif.so", "imageformats/libqsvg.so", "libQt5Svg.so" })
+         { "libssl.so", "libcrypto.so", "libcurl.so", "velmora-http.so", "imageformats/libqgif.so",
+           "imageformats/libqsvg.so", "libQt5Svg.so" })
         QVERIFY2(maps->find(library) == std::string::npos, library);
 
     QCOMPARE(describeStatus(program.stop()), std::string("exited with 0"));

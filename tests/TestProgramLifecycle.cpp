@@ -328,6 +328,10 @@ void TestProgramLifecycle::exitDuringALoginsSaveEndsInOrder()
     // thread, and Exit is pressed just as that login starts to save the new session.
     auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
     storeSession(appliance->listeners().at(0).port);
+    // The re-login takes the password "Remember me" keeps.
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", "secret"));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
     appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal("Session Expired")));
     appliance->scriptAnswer(
         scripted(Exchange::login, 200,
@@ -358,7 +362,7 @@ void TestProgramLifecycle::endWithoutAStuckLoginReportsFailure()
     // but not as if everything had ended in order.
     QVERIFY(storeValue(u"username", "ann"));
     QVERIFY(storeValue(u"password", "secret"));
-    QVERIFY(storeValue(u"rememberme", "1"));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
     QProcessEnvironment hang;
     hang.insert(QStringLiteral("VELMORA_FAKE_TRACE_SECONDS"), QStringLiteral("20"));
     hang.insert(QStringLiteral("VELMORA_HARNESS_STEPS"), QStringLiteral("login,exit"));

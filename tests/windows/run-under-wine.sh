@@ -54,7 +54,13 @@ run_doctest() {
 
 # No display, but windows all the same: Wine's null graphics driver lets a hidden window be made
 # (the power broadcast goes to top-level windows only).
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+# Read back before the tests start: a run that started without it could make no window at all.
+for _ in 1 2 3; do
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$wine" reg query 'HKCU\Software\Wine\Drivers' /v Graphics 2>/dev/null | grep -q null && break
+    echo "note: Wine's graphics driver setting did not read back; setting it again" >&2
+    sleep 1
+done
 
 run_doctest all-cases "$expected" "$program" || exit 1
 

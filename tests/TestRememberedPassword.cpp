@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <algorithm>
+
 using standin::Scheme;
 
 // The remembered password against a real Secret Service: gnome-keyring-daemon on the private
@@ -110,6 +112,7 @@ private slots:
     void lostItemIsTakenAsARefusedRead();
     void withoutASecretServiceThePasswordStaysInTheFile();
     void untickingRememberMeDeletesTheItem();
+    void expiredSessionAtStartLogsInAgainWithTheKeyringsPassword();
 
 private:
     void startKeyring();
@@ -409,3 +412,32 @@ void TestRememberedPassword::untickingRememberMeDeletesTheItem()
 
 VELMORA_TEST_MAIN(TestRememberedPassword)
 #include "TestRememberedPassword.moc"
+
+void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPassword()
+{
+    startKeyring();
+    startWindow();
+    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
+    typeInto(ui().lineEdit_password, password);
+    logIn(true);
+    QTRY_COMPARE(keyringItem(), password);
+
+    // The stored session has expired by the next start; its keep-alive is answered once the
+    // keyring has had time to answer too. The file holds no password: only the keyring's can
+    // log in again.
+    closeWindow();
+    m_appliance->expireSessions();
+    m_appliance->injectFault(faultOn(standin::Exchange::keepAlive, standin::Fault::slowAnswer,
+                                     std::chrono::milliseconds(1500)));
+    m_appliance->clearRequestLog();
+    LogTail log(m_home.logFile());
+    startWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        log.contains(QStringLiteral("Try to login when session expired keepalive")), 10000);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QVERIFY(!log.contains(QStringLiteral("No password to log in again with")));
+    const auto requests = m_appliance->requestLog();
+    QVERIFY(std::any_of(requests.begin(), requests.end(), [](const standin::LoggedRequest& entry) {
+        return entry.target.find("pageto=c&") != std::string::npos;
+    }));
+}

@@ -61,6 +61,10 @@ for _ in 1 2 3; do
     echo "note: Wine's graphics driver setting did not read back; setting it again" >&2
     sleep 1
 done
+# A fresh prefix came up with the default driver: its desktop, made without a display, makes no
+# windows for anyone. Ended here, it comes up again with the null driver for the tests.
+"${wine}server" -k 2>/dev/null
+"${wine}server" -w 2>/dev/null
 
 run_doctest all-cases "$expected" "$program" || exit 1
 

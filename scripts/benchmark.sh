@@ -28,7 +28,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j "$(nproc)" --target \
     velmora-auth velmora-http velmora-appliance velmora-bench velmora-bench-floor \
-    velmora-bench-login velmora-bench-gets
+    velmora-bench-login velmora-bench-gets velmora-bench-discovery-floor
 
 work=$(realpath "$build")/benchmark
 rm -rf "$work"
@@ -54,6 +54,7 @@ measure() {
         --floor "$build/tools/benchmark/velmora-bench-floor" \
         --harness "$build/tools/benchmark/velmora-bench-login" \
         --gets "$build/tools/benchmark/velmora-bench-gets" \
+        --discovery-floor "$build/tools/benchmark/velmora-bench-discovery-floor" \
         --appliance "$build/tools/appliance/velmora-appliance" \
         --program-folder "$PWD" --work "$work" --out "$work/result.md" "$@"
 }

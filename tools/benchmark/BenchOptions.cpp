@@ -7,15 +7,15 @@ namespace velmora::bench {
 
 const char usage[] =
     "usage: velmora-bench --program PATH --floor PATH --harness PATH --gets PATH\n"
-    "                     --appliance PATH --work FOLDER --out FILE\n"
+    "                     --discovery-floor PATH --appliance PATH --work FOLDER --out FILE\n"
     "                     [--program-folder FOLDER] [--runs N] [--start-runs N]\n"
     "                     [--idle-seconds S] [--quick] [--only LIST] [--smaps-folder FOLDER]\n"
     "  --runs N        runs of the login, discovery and idle measures (default 5)\n"
     "  --start-runs N  runs of the start and memory measures (default 11)\n"
     "  --quick         one run of each measure, a 5-second idle window and no budget check\n"
     "  --only LIST     some of start,login,busy-login,discovery,idle,silent (comma-separated);\n"
-    "                  start includes memory; silent is a stored appliance that never answers\n"
-    "                  includes memory. Budgets of measures not taken fail.\n"
+    "                  start includes memory; silent is a stored appliance that never\n"
+    "                  answers. Budgets of measures not taken fail.\n"
     "  --smaps-folder  keeps /proc/PID/smaps of every program measured for memory, to see\n"
     "                  which mappings make up its PSS\n";
 
@@ -57,6 +57,8 @@ Options parseOptions(int argc, char* argv[])
             options.harness = value();
         else if (option == "--gets")
             options.gets = value();
+        else if (option == "--discovery-floor")
+            options.discoveryFloor = value();
         else if (option == "--appliance")
             options.appliance = value();
         else if (option == "--work")
@@ -95,10 +97,10 @@ Options parseOptions(int argc, char* argv[])
             throw std::invalid_argument("unknown option \"" + option + "\"");
     }
     if (options.program.empty() || options.floor.empty() || options.harness.empty()
-        || options.gets.empty() || options.appliance.empty() || options.workFolder.empty()
-        || options.outputFile.empty())
-        throw std::invalid_argument("--program, --floor, --harness, --gets, --appliance, --work "
-                                    "and --out are needed");
+        || options.gets.empty() || options.discoveryFloor.empty() || options.appliance.empty()
+        || options.workFolder.empty() || options.outputFile.empty())
+        throw std::invalid_argument("--program, --floor, --harness, --gets, --discovery-floor, "
+                                    "--appliance, --work and --out are needed");
     if (options.quick) {
         options.runs = runsGiven ? options.runs : 1;
         options.startRuns = startRunsGiven ? options.startRuns : 1;

@@ -12,6 +12,7 @@ struct Options
     std::string floor; // velmora-bench-floor
     std::string harness; // velmora-bench-login
     std::string gets; // velmora-bench-gets
+    std::string discoveryFloor; // velmora-bench-discovery-floor
     std::string appliance; // velmora-appliance
     std::string workFolder;
     std::string outputFile;

@@ -16,6 +16,7 @@
 // it had to, 1 with a message on standard error otherwise.
 #include "app/Entry.h"
 #include "app/ProcessSignals.h"
+#include "FakeTrace.h"
 #include "portal/PortalRequests.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -245,14 +246,7 @@ void measureDiscovery(const std::string& resultFile, const std::vector<std::stri
         throw std::runtime_error("the form does not start with both boxes ticked and no "
                                  "remembered appliance");
     // The gateway list given by the benchmark; the real route is never traced.
-    std::string trace = "printf 'traceroute to 8.8.8.8, 2 hops max, 60 byte packets\\n";
-    int hop = 0;
-    for (const std::string& gateway : gateways) {
-        trace.append(" ").append(std::to_string(++hop)).append("  ").append(gateway);
-        trace.append("  0.050 ms\\n");
-    }
-    trace.append("'");
-    inspect.setGatewayTraceCommand(trace);
+    inspect.setGatewayTraceCommand(velmora::bench::fakeTraceCommand(gateways));
     type(ui.lineEdit_username, anyUser);
     type(ui.lineEdit_password, anyPassword);
 

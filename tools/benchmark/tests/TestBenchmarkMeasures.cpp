@@ -18,10 +18,23 @@ namespace {
 // The driver's command line with the programs it needs, and the given options after them.
 Options parse(std::vector<std::string> options)
 {
-    std::vector<std::string> words {
-        "velmora-bench", "--program", "p",      "--floor", "f",     "--harness", "h", "--gets", "g",
-        "--appliance",   "a",         "--work", "w",       "--out", "o"
-    };
+    std::vector<std::string> words { "velmora-bench",
+                                     "--program",
+                                     "p",
+                                     "--floor",
+                                     "f",
+                                     "--harness",
+                                     "h",
+                                     "--gets",
+                                     "g",
+                                     "--discovery-floor",
+                                     "d",
+                                     "--appliance",
+                                     "a",
+                                     "--work",
+                                     "w",
+                                     "--out",
+                                     "o" };
     words.insert(words.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& word : words)

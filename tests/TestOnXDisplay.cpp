@@ -3,6 +3,7 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -461,20 +462,30 @@ void TestOnXDisplay::silentApplianceNeverHoldsTheWindow()
     // Silent again: Exit or a signal ends the program at once all the same, with what it keeps.
     silence(*appliance);
     QVERIFY(waitForSilentKeepAlive(*appliance));
-    clock.restart();
+    const QDateTime asked = QDateTime::currentDateTime();
     if (end == QLatin1String("exit"))
         run.step("exit");
     else
         ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
+#ifdef VELMORA_SANITIZED
+    // A sanitizer's leak check runs after the program's own end, and takes its time.
+    QVERIFY(run.process().waitForFinished(10000));
+#else
     QVERIFY(run.process().waitForFinished(2000));
-    qInfo("ended %lld ms after it was asked to", clock.elapsed());
-    QVERIFY(clock.elapsed() < 2000);
+#endif
     QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.process().exitCode(), 0);
     QVERIFY(log.contains(end == QLatin1String("exit") ? QStringLiteral("Triggered exit button.")
                                                       : QStringLiteral("Received termination")));
-    QCOMPARE(log.lines().last().section(QStringLiteral("] - "), 1),
+    const QString lastLine = log.lines().last();
+    QCOMPARE(lastLine.section(QStringLiteral("] - "), 1),
              QStringLiteral("All background work has ended."));
+    // The program's own end, by its last line's time: within 2 s of the request.
+    const QDateTime ended =
+        QDateTime::fromString(lastLine.mid(1, 23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QVERIFY2(ended.isValid(), qPrintable(lastLine));
+    qInfo("ended %lld ms after it was asked to", asked.msecsTo(ended));
+    QVERIFY(asked.msecsTo(ended) < 2000);
     QVERIFY(QString::fromStdString(keepAlive).contains(
         QStringLiteral("&k1=") + QString::fromStdString(storedValue(u"keep_k1"))));
 }

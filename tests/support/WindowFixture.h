@@ -1,0 +1,50 @@
+#pragma once
+
+#include "support/IsolatedHome.h"
+#include "support/PortalTestSupport.h"
+#include "support/VelmoraAuthInspector.h"
+
+#include <memory>
+#include <vector>
+
+// What most suites set up for each case: a clean settings folder, the stand-in appliance, and the
+// real window shown. A suite derives from it beside QObject and calls start() in init() and
+// stop() in cleanup().
+class WindowFixture
+{
+protected:
+    explicit WindowFixture(IsolatedHome& home)
+        : m_home(home)
+    {
+    }
+
+    // A fresh settings folder, the stand-in on the listeners (HTTPS on 127.0.0.1 by default),
+    // and a window.
+    void start(std::vector<standin::ListenAddress> listeners = { { "127.0.0.1", 0,
+                                                                   standin::Scheme::https } },
+               std::vector<standin::Account> accounts = { { "ann", "secret", false } });
+    // The window, then the stand-in.
+    void stop();
+    // A new window on the settings as they are: the program started again. With exposed, it
+    // waits until the window is on screen, for suites that click in it.
+    void startWindow(bool exposed = false);
+    // The window pointed at the listener, as a login worker leaves it before the exchange.
+    void pointAt(std::size_t listener = 0);
+    // Logged in as ann through the login exchange, on the connected page, with the stand-in's
+    // request log emptied and the session's userid in m_userid.
+    void logIn(std::size_t listener = 0);
+    // Logged in, the ticker on, the connected page shown.
+    void expectConnected();
+    // Connected still with the session logIn() opened.
+    void expectSessionIntact();
+    // The same address and port served with a fresh key: a replaced appliance, or an impostor.
+    void swapKey();
+    // Login requests the stand-in has seen.
+    int logins() const;
+
+    IsolatedHome& m_home;
+    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    std::unique_ptr<VelmoraAuth> m_window;
+    std::unique_ptr<VelmoraAuthInspector> m_inspect;
+    std::string m_userid;
+};

@@ -3,11 +3,16 @@
 #include <QtTest>
 
 void WindowFixture::start(std::vector<standin::ListenAddress> listeners,
-                          std::vector<standin::Account> accounts)
+                          std::vector<standin::Account> accounts, Show show)
 {
     m_home.clearSettings();
     m_appliance = startAppliance(std::move(listeners), std::move(accounts));
-    startWindow();
+    startWindow(show);
+}
+
+void WindowFixture::start(Show show)
+{
+    start({ { "127.0.0.1", 0, standin::Scheme::https } }, { { "ann", "secret", false } }, show);
 }
 
 void WindowFixture::stop()
@@ -17,14 +22,15 @@ void WindowFixture::stop()
     m_appliance.reset();
 }
 
-void WindowFixture::startWindow(bool exposed)
+void WindowFixture::startWindow(Show show)
 {
     m_inspect.reset();
     m_window.reset();
     m_window = std::make_unique<VelmoraAuth>();
     m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
-    if (exposed)
+    if (show != Show::hidden)
+        m_window->show();
+    if (show == Show::exposed)
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
 
@@ -56,6 +62,31 @@ void WindowFixture::expectSessionIntact()
 {
     expectConnected();
     QCOMPARE(m_inspect->userid(), m_userid);
+}
+
+void WindowFixture::submitLogin(const QString& password, const QString& address, int port)
+{
+    ui().autoDetectIpAddress->setChecked(address.isEmpty());
+    ui().lineEdit_ipAdress->setText(address);
+    ui().autoDetectPortAddress->setChecked(port == 0);
+    ui().lineEdit_portadress->setText(port ? QString::number(port) : QString());
+    ui().lineEdit_username->setText(QStringLiteral("ann"));
+    ui().lineEdit_password->setText(password);
+    QTest::mouseClick(ui().login, Qt::LeftButton);
+}
+
+void WindowFixture::logInFromForm(const QString& address, int port)
+{
+    submitLogin(QStringLiteral("secret"), address,
+                port < 0 ? m_appliance->listeners().at(0).port : port);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+}
+
+void WindowFixture::logOutFromButton()
+{
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
 }
 
 void WindowFixture::swapKey()

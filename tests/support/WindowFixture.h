@@ -18,16 +18,18 @@ protected:
     {
     }
 
+    enum class Show { hidden, shown, exposed };
     // A fresh settings folder, the stand-in on the listeners (HTTPS on 127.0.0.1 by default),
     // and a window.
-    void start(std::vector<standin::ListenAddress> listeners = { { "127.0.0.1", 0,
-                                                                   standin::Scheme::https } },
-               std::vector<standin::Account> accounts = { { "ann", "secret", false } });
+    void start(std::vector<standin::ListenAddress> listeners,
+               std::vector<standin::Account> accounts = { { "ann", "secret", false } },
+               Show show = Show::shown);
+    void start(Show show = Show::shown);
     // The window, then the stand-in.
     void stop();
-    // A new window on the settings as they are: the program started again. With exposed, it
-    // waits until the window is on screen, for suites that click in it.
-    void startWindow(bool exposed = false);
+    // A new window on the settings as they are: the program started again. Exposed waits until
+    // it is on screen, for suites that click in it; hidden leaves it as in the tray.
+    void startWindow(Show show = Show::shown);
     // The window pointed at the listener, as a login worker leaves it before the exchange.
     void pointAt(std::size_t listener = 0);
     // Logged in as ann through the login exchange, on the connected page, with the stand-in's
@@ -37,6 +39,15 @@ protected:
     void expectConnected();
     // Connected still with the session logIn() opened.
     void expectSessionIntact();
+    // Types ann and the password, the address unless it is empty and the port unless it is 0,
+    // with the auto-detect boxes ticked for what is not typed, and presses Login.
+    void submitLogin(const QString& password, const QString& address, int port);
+    // Logged in as ann from the form (port -1: the first listener's), back on an enabled
+    // connected page.
+    void logInFromForm(const QString& address = QStringLiteral("127.0.0.1"), int port = -1);
+    // Logout pressed, back on the login page.
+    void logOutFromButton();
+    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
     // The same address and port served with a fresh key: a replaced appliance, or an impostor.
     void swapKey();
     // Login requests the stand-in has seen.

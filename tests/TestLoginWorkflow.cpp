@@ -1,8 +1,7 @@
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -70,13 +69,13 @@ int count(const std::vector<standin::LoggedRequest>& log, const std::string& wha
 
 // The login workflow driven from the real window: typing into the fields and pressing the buttons,
 // against the stand-in appliance.
-class TestLoginWorkflow : public QObject
+class TestLoginWorkflow : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestLoginWorkflow(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -121,33 +120,21 @@ private:
     // Logs in from the form with the password remembered, so a stray click on Login could log in
     // again; returns where a click on Logout would land on Login once the page has changed.
     QPoint logInRemembered();
-    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<ModalBoxes> m_boxes;
 };
 
 void TestLoginWorkflow::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance =
-        startAppliance({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
     m_boxes = std::make_unique<ModalBoxes>();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    start({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } },
+          { { "ann", "secret", false } }, Show::exposed);
 }
 
 void TestLoginWorkflow::cleanup()
 {
     m_boxes.reset();
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
+    stop();
 }
 
 void TestLoginWorkflow::typeEndpoint(std::size_t listener)
@@ -510,9 +497,7 @@ void TestLoginWorkflow::storedSessionIsRevivedAtTheNextStart()
     m_inspect.reset();
     m_window.reset();
     m_appliance->clearRequestLog();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    startWindow();
 
     QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
     QVERIFY(m_inspect->isLoggedIn());
@@ -558,11 +543,7 @@ void TestLoginWorkflow::typedAddressIsContactedStoredAndPinnedAsFourDecimalNumbe
     QCOMPARE(log.count(QStringLiteral("000.077")), 0);
 
     // The next start revives the session at the same address.
-    m_inspect.reset();
-    m_window.reset();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    startWindow();
     QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
     QVERIFY(count(m_appliance->requestLog(), "ka") >= 1);
     QVERIFY(octal->requestLog().empty());
@@ -702,7 +683,7 @@ void TestLoginWorkflow::windowAnswersWhileTheLogoutWaits()
     QTRY_COMPARE(count(m_appliance->requestLog(), "fbo"), 1);
     // A click the user makes meanwhile lands on the loading page, where it starts nothing.
     queueClick(m_window.get(), where, QTest::lastMouseTimestamp + 5000);
-    QTest::qWait(100);
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(ui().stackedWidget->currentIndex(), 1);
 
     QTRY_VERIFY(ui().logout->isEnabled());
@@ -753,7 +734,7 @@ void TestLoginWorkflow::doubleClickOnLoginDoesNotLogStraightOut()
     // only now: the login was quicker.
     const ulong secondClick = QTest::lastMouseTimestamp - QTest::mouseDoubleClickInterval + 150;
     queueClick(m_window.get(), where, secondClick);
-    QTest::qWait(300);
+    QCoreApplication::sendPostedEvents();
 
     QCOMPARE(ui().stackedWidget->currentIndex(), 2);
     QVERIFY(m_inspect->isLoggedIn());

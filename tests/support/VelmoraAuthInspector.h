@@ -9,7 +9,6 @@
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QSystemTrayIcon>
-#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -199,8 +198,10 @@ public:
         m_window.onGuiThread(
             [this, done] { QTimer::singleShot(0, &m_window, [done] { *done = true; }); });
         const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait below sees the deadline when nothing else comes
+        wake.start(10);
         while (!(*done && !QApplication::activeModalWidget()) && !deadline.hasExpired())
-            QTest::qWait(10);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return *done && !QApplication::activeModalWidget();
     }
 

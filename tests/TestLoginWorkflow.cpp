@@ -19,30 +19,6 @@ using standin::Scheme;
 
 namespace {
 
-void typeInto(QLineEdit* field, const QString& text)
-{
-    field->clear();
-    for (const QChar c : text) {
-        // QTest knows key codes for ASCII only; other letters arrive as the text a keyboard
-        // layout would give.
-        if (c.unicode() < 0x80)
-            QTest::keyClick(field, c.toLatin1());
-        else
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void click(QAbstractButton* button)
-{
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-// A check box stretches across the form but takes clicks on its box and label only.
-void click(QCheckBox* box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
-}
-
 // A press and release made by the user at `where`, delivered through the window's event queue to
 // whatever widget is there by then; the timestamp says when the user made them.
 void queueClick(QWidget* window, QPoint where, ulong timestamp)

@@ -1,6 +1,31 @@
 #include "support/WindowFixture.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QtTest>
+
+void typeInto(QLineEdit* field, const QString& text)
+{
+    field->clear();
+    for (const QChar c : text) {
+        // QTest knows key codes for ASCII only.
+        if (c.unicode() < 0x80)
+            QTest::keyClick(field, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void click(QAbstractButton* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void click(QCheckBox* box)
+{
+    // It stretches across the form but takes clicks on its box and label only.
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
+}
 
 void WindowFixture::start(std::vector<standin::ListenAddress> listeners,
                           std::vector<standin::Account> accounts, Show show)

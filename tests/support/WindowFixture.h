@@ -7,6 +7,16 @@
 #include <memory>
 #include <vector>
 
+class QAbstractButton;
+class QCheckBox;
+class QLineEdit;
+
+// Input as a person gives it: key by key (letters beyond ASCII as a keyboard layout gives them),
+// and clicks on a button, or on a check box's box and label, where it takes them.
+void typeInto(QLineEdit* field, const QString& text);
+void click(QAbstractButton* button);
+void click(QCheckBox* box);
+
 // What most suites set up for each case: a clean settings folder, the stand-in appliance, and the
 // real window shown. A suite derives from it beside QObject and calls start() in init() and
 // stop() in cleanup().

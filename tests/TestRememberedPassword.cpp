@@ -1,8 +1,7 @@
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -73,31 +72,15 @@ public slots:
     void StopPrompting(const QDBusObjectPath&) { }
 };
 
-void typeInto(QLineEdit* field, const QString& text)
-{
-    field->clear();
-    QTest::keyClicks(field, text);
-}
-
-void click(QAbstractButton* button)
-{
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-void click(QCheckBox* box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
-}
-
 } // namespace
 
-class TestRememberedPassword : public QObject
+class TestRememberedPassword : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestRememberedPassword(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -118,16 +101,10 @@ private:
     void startKeyring();
     void stopKeyring();
     void lockKeyring();
-    void startWindow();
     void closeWindow();
     void logIn(bool tickRememberMe);
-    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
-    IsolatedHome& m_home;
     QProcess m_keyring;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<ModalBoxes> m_boxes;
     // Where the case lets the password be: the no-keyring case keeps it in the file.
     bool m_fileMayHoldPassword = false;
@@ -136,7 +113,7 @@ private:
 void TestRememberedPassword::init()
 {
     QVERIFY2(QDBusConnection::sessionBus().isConnected(), "runs on a private session bus");
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     QDir(m_home.path() + QStringLiteral("/.local/share/keyrings")).removeRecursively();
     m_fileMayHoldPassword = false;
     m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } },
@@ -200,14 +177,6 @@ void TestRememberedPassword::lockKeyring()
     QVERIFY(keyringItem().isEmpty());
 }
 
-void TestRememberedPassword::startWindow()
-{
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
 void TestRememberedPassword::closeWindow()
 {
     m_inspect.reset();
@@ -229,7 +198,7 @@ void TestRememberedPassword::logIn(bool tickRememberMe)
 void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
 {
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
@@ -242,7 +211,7 @@ void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
     closeWindow();
     m_appliance->clearRequestLog();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(ui().lineEdit_password->text(), password);
     QVERIFY(log.contains(QStringLiteral("The desktop's keyring gave the remembered password.")));
     logIn(true);
@@ -255,7 +224,7 @@ void TestRememberedPassword::earlierVersionsPasswordMovesToTheKeyring()
     QVERIFY(storeValue(u"password", password.toStdString()));
     QVERIFY(storeValue(u"rememberme", "Yes"));
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     QCOMPARE(ui().lineEdit_password->text(), password); // at once, from the file
     QTRY_COMPARE(storedValue(u"password"), "");
     QCOMPARE(keyringItem(), password);
@@ -263,7 +232,7 @@ void TestRememberedPassword::earlierVersionsPasswordMovesToTheKeyring()
     QCOMPARE(storedValue(u"rememberme"), "Yes");
 
     closeWindow();
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(ui().lineEdit_password->text(), password);
 }
 
@@ -276,7 +245,7 @@ void TestRememberedPassword::refusingKeyringKeepsTheEarlierFile()
     startKeyring();
     lockKeyring();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring did not take the remembered "
                                             "password, so it stays in the settings file")));
     QCOMPARE(storedValue(u"password"), password.toStdString());
@@ -292,7 +261,7 @@ void TestRememberedPassword::lockedKeyringWithRefusedUnlockLeavesTheFormWithoutP
     QVERIFY(storeValue(u"rememberme", "Yes"));
     lockKeyring();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring gave no remembered password")));
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("Type your password")));
@@ -332,7 +301,7 @@ void TestRememberedPassword::readWaitsForTheUnlockPromptWithoutHoldingTheWindow(
                                    QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(QStringLiteral("org.gnome.keyring.SystemPrompter")));
     }
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(prompter.begun, 1);
 
     // The prompt is up: the window goes on with its work and takes what the user types.
@@ -356,7 +325,7 @@ void TestRememberedPassword::lostItemIsTakenAsARefusedRead()
     QVERIFY(storeValue(u"username", "ann"));
     QVERIFY(storeValue(u"password", ""));
     QVERIFY(storeValue(u"rememberme", "Yes"));
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(ui().lineEdit_username->text(), "ann");
     QVERIFY(ui().lineEdit_password->text().isEmpty());
@@ -369,7 +338,7 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
     m_fileMayHoldPassword = true;
     QVERIFY(!secretsOnBus());
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
@@ -383,7 +352,7 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
     QCOMPARE(log.count(QStringLiteral("No keyring service on the session bus")), 1);
 
     closeWindow();
-    startWindow();
+    startWindow(Show::exposed);
     QCOMPARE(ui().lineEdit_password->text(), password);
     QVERIFY(m_boxes->shown.isEmpty());
 }
@@ -391,7 +360,7 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
 void TestRememberedPassword::untickingRememberMeDeletesTheItem()
 {
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
@@ -416,7 +385,7 @@ VELMORA_TEST_MAIN(TestRememberedPassword)
 void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPassword()
 {
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
@@ -431,7 +400,7 @@ void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPass
                                      std::chrono::milliseconds(1500)));
     m_appliance->clearRequestLog();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY_WITH_TIMEOUT(
         log.contains(QStringLiteral("Try to login when session expired keepalive")), 10000);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);

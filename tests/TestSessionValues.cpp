@@ -58,7 +58,7 @@ private:
 
 void TestSessionValues::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     QFile::remove(m_home.presetFile());
 }
 

@@ -63,7 +63,7 @@ private:
 
 void TestSettingsStore::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     qputenv("XDG_CONFIG_DIRS", m_home.systemConfigFolder().toUtf8());
 }
 

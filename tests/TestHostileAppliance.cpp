@@ -55,36 +55,42 @@ qint64 fileSize(const QString& path)
     return QFile(path).size();
 }
 
+// A socket listening on a free loopback port, with the given backlog; the address it has.
+int listenOnLoopback(int backlog, sockaddr_in& address)
+{
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, backlog);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    return listener;
+}
+
 // A loopback port whose listener takes no connection: its one-place queue is full, so the
 // system drops the next connection's first packet and the connection attempt hangs.
 class UnansweredPort
 {
 public:
     UnansweredPort()
+        : m_listener(listenOnLoopback(0, m_address))
     {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 0);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
         m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::connect(m_filler, reinterpret_cast<sockaddr*>(&m_address), sizeof m_address);
     }
     ~UnansweredPort()
     {
         ::close(m_filler);
         ::close(m_listener);
     }
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return ntohs(m_address.sin_port); }
 
 private:
+    sockaddr_in m_address {};
     int m_listener = -1;
     int m_filler = -1;
-    std::uint16_t m_port = 0;
 };
 
 // A loopback port that answers one connection with the given bytes, whatever was asked, and
@@ -95,13 +101,7 @@ public:
     explicit RawAnswer(std::string answer)
     {
         sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_listener = listenOnLoopback(1, address);
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this, answer = std::move(answer)] {
             const int connection = ::accept(m_listener, nullptr, nullptr);

@@ -103,6 +103,8 @@ private:
     void lockKeyring();
     void closeWindow();
     void logIn(bool tickRememberMe);
+    // A keyring, a window, and ann logged in with "Remember me": the password is in the keyring.
+    void logInRememberedInTheKeyring();
 
     QProcess m_keyring;
     std::unique_ptr<ModalBoxes> m_boxes;
@@ -195,7 +197,7 @@ void TestRememberedPassword::logIn(bool tickRememberMe)
     QTRY_VERIFY(ui().stackedWidget->currentIndex() == 2 && ui().stackedWidget->isEnabled());
 }
 
-void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
+void TestRememberedPassword::logInRememberedInTheKeyring()
 {
     startKeyring();
     startWindow(Show::exposed);
@@ -203,6 +205,11 @@ void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
     typeInto(ui().lineEdit_password, password);
     logIn(true);
     QTRY_COMPARE(keyringItem(), password);
+}
+
+void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
+{
+    logInRememberedInTheKeyring();
     QCOMPARE(storedValue(u"username"), "ann");
     QCOMPARE(storedValue(u"password"), "");
     QCOMPARE(storedValue(u"rememberme"), "Yes");
@@ -231,7 +238,6 @@ void TestRememberedPassword::earlierVersionsPasswordMovesToTheKeyring()
     QCOMPARE(storedValue(u"username"), "ann");
     QCOMPARE(storedValue(u"rememberme"), "Yes");
 
-    closeWindow();
     startWindow(Show::exposed);
     QTRY_COMPARE(ui().lineEdit_password->text(), password);
 }
@@ -351,7 +357,6 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
     // Why, once a run.
     QCOMPARE(log.count(QStringLiteral("No keyring service on the session bus")), 1);
 
-    closeWindow();
     startWindow(Show::exposed);
     QCOMPARE(ui().lineEdit_password->text(), password);
     QVERIFY(m_boxes->shown.isEmpty());
@@ -359,12 +364,7 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
 
 void TestRememberedPassword::untickingRememberMeDeletesTheItem()
 {
-    startKeyring();
-    startWindow(Show::exposed);
-    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
-    typeInto(ui().lineEdit_password, password);
-    logIn(true);
-    QTRY_COMPARE(keyringItem(), password);
+    logInRememberedInTheKeyring();
     click(ui().logout);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
     QTRY_VERIFY(ui().stackedWidget->isEnabled());
@@ -384,12 +384,7 @@ VELMORA_TEST_MAIN(TestRememberedPassword)
 
 void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPassword()
 {
-    startKeyring();
-    startWindow(Show::exposed);
-    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
-    typeInto(ui().lineEdit_password, password);
-    logIn(true);
-    QTRY_COMPARE(keyringItem(), password);
+    logInRememberedInTheKeyring();
 
     // The stored session has expired by the next start; its keep-alive is answered once the
     // keyring has had time to answer too. The file holds no password: only the keyring's can

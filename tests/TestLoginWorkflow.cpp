@@ -186,52 +186,23 @@ void TestLoginWorkflow::validationMessagesComeInOrder_data()
     QTest::addColumn<QString>("ip"); // empty: the address box stays ticked
     QTest::addColumn<QString>("port"); // empty: the port box stays ticked; "-": unticked, empty
     QTest::addColumn<QString>("message");
-    QTest::newRow("nothing typed: the user name only") << ""
-                                                       << ""
-                                                       << ""
-                                                       << ""
-                                                       << "Enter valid username";
-    QTest::newRow("no password") << "ann"
-                                 << ""
-                                 << ""
-                                 << ""
-                                 << "Enter valid password";
-    QTest::newRow("a blank is a password") << "ann"
-                                           << " "
-                                           << "127.0.0"
-                                           << ""
-                                           << "Enter valid IP address";
-    QTest::newRow("three groups") << "ann"
-                                  << "pw"
-                                  << "127.0.0"
-                                  << ""
-                                  << "Enter valid IP address";
-    QTest::newRow("port with a letter") << "ann"
-                                        << "pw"
-                                        << ""
-                                        << "80a"
-                                        << "Enter valid port address";
-    QTest::newRow("empty port") << "ann"
-                                << "pw"
-                                << ""
-                                << "-"
-                                << "Enter valid port address";
-    // Every field wrong at once: the rules are asked in their order.
-    QTest::newRow("all wrong: the user name only") << ""
-                                                   << ""
-                                                   << "1.2"
-                                                   << "x"
-                                                   << "Enter valid username";
-    QTest::newRow("password, address and port wrong: the password") << "ann"
-                                                                    << ""
-                                                                    << "1.2"
-                                                                    << "x"
-                                                                    << "Enter valid password";
-    QTest::newRow("address and port wrong: the address") << "ann"
-                                                         << "pw"
-                                                         << "1.2"
-                                                         << "x"
-                                                         << "Enter valid IP address";
+    const char* const rows[][6] = {
+        { "nothing typed: the user name only", "", "", "", "", "Enter valid username" },
+        { "no password", "ann", "", "", "", "Enter valid password" },
+        { "a blank is a password", "ann", " ", "127.0.0", "", "Enter valid IP address" },
+        { "three groups", "ann", "pw", "127.0.0", "", "Enter valid IP address" },
+        { "port with a letter", "ann", "pw", "", "80a", "Enter valid port address" },
+        { "empty port", "ann", "pw", "", "-", "Enter valid port address" },
+        // Every field wrong at once: the rules are asked in their order.
+        { "all wrong: the user name only", "", "", "1.2", "x", "Enter valid username" },
+        { "password, address and port wrong: the password", "ann", "", "1.2", "x",
+          "Enter valid password" },
+        { "address and port wrong: the address", "ann", "pw", "1.2", "x",
+          "Enter valid IP address" },
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3])
+                              << QString(row[4]) << QString(row[5]);
 }
 
 void TestLoginWorkflow::validationMessagesComeInOrder()

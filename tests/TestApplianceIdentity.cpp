@@ -1,13 +1,11 @@
 #include "auth/IdentityQuestion.h"
 #include "settings/TrustedIdentities.h"
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -31,14 +29,6 @@ std::string keyIdentity(const StandInAppliance& appliance)
         .toStdString();
 }
 
-// The same address and port, served with a fresh key: a replaced appliance, or an impostor.
-void replaceWithNewKey(std::unique_ptr<StandInAppliance>& appliance)
-{
-    const auto where = appliance->listeners();
-    appliance.reset();
-    appliance = startAppliance(where);
-}
-
 std::vector<std::string> treatments(const StandInAppliance& appliance)
 {
     std::vector<std::string> seen;
@@ -52,13 +42,13 @@ std::vector<std::string> treatments(const StandInAppliance& appliance)
 
 // Trust on first use of the appliance's key: the first login over HTTPS remembers it, every later
 // request checks it in the TLS handshake, and a changed key gets nothing without the user's word.
-class TestApplianceIdentity : public QObject
+class TestApplianceIdentity : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestApplianceIdentity(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -79,64 +69,21 @@ private slots:
     void pinsAreKeptUnderTheCanonicalAddress();
 
 private:
-    void startWindow();
-    // Types the credentials, the address unless it is empty and the port unless it is 0, with
-    // the boxes ticked for what is not typed, and presses Login.
-    void submitLogin(const QString& password, const QString& address, int port);
-    void logIn();
     std::string trusted(const std::string& identity) const;
-    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
-    IsolatedHome& m_home;
-    std::unique_ptr<StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<ModalBoxes> m_boxes;
 };
 
 void TestApplianceIdentity::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
     m_boxes = std::make_unique<ModalBoxes>();
-    startWindow();
+    start(Show::exposed);
 }
 
 void TestApplianceIdentity::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
+    stop();
     m_boxes.reset();
-    m_appliance.reset();
-}
-
-void TestApplianceIdentity::startWindow()
-{
-    m_inspect.reset();
-    m_window.reset();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void TestApplianceIdentity::submitLogin(const QString& password, const QString& address, int port)
-{
-    ui().autoDetectIpAddress->setChecked(address.isEmpty());
-    ui().lineEdit_ipAdress->setText(address);
-    ui().autoDetectPortAddress->setChecked(port == 0);
-    ui().lineEdit_portadress->setText(port ? QString::number(port) : QString());
-    ui().lineEdit_username->setText(QStringLiteral("ann"));
-    ui().lineEdit_password->setText(password);
-    QTest::mouseClick(ui().login, Qt::LeftButton);
-}
-
-void TestApplianceIdentity::logIn()
-{
-    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
-                m_appliance->listeners().at(0).port);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-    QTRY_VERIFY(ui().stackedWidget->isEnabled());
 }
 
 std::string TestApplianceIdentity::trusted(const std::string& identity) const
@@ -152,14 +99,13 @@ void TestApplianceIdentity::firstLoginOverHttpsRemembersTheKeyAndLogoutKeepsIt()
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(storedValue(u"trusted_identities"), "<missing>");
     // Nor in memory: another key there afterwards is a first use, and asks nothing.
-    replaceWithNewKey(m_appliance);
+    swapKey();
 
-    logIn();
+    logInFromForm();
     const std::string identity = keyIdentity(*m_appliance);
     QCOMPARE(storedValue(u"trusted_identities"), trusted(identity));
 
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    logOutFromButton();
     QCOMPARE(storedValue(u"keep_k1"), ""); // the session is blanked...
     QCOMPARE(storedValue(u"trusted_identities"), trusted(identity)); // ...its appliance is not
     QCOMPARE(m_boxes->shown.size(), 1);
@@ -167,14 +113,13 @@ void TestApplianceIdentity::firstLoginOverHttpsRemembersTheKeyAndLogoutKeepsIt()
 
 void TestApplianceIdentity::sameKeyAsksNothingAndEveryExchangeGoesThrough()
 {
-    logIn();
+    logInFromForm();
     m_inspect->setTickerEnabled(false); // the test gives the ticks
     QVERIFY(m_inspect->tick());
     // A restart picks the stored session up through the same check.
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    logOutFromButton();
 
     const std::vector<std::string> expected { "/isvelmora.php", "c", "ka", "ka", "fbo" };
     QCOMPARE(treatments(*m_appliance), expected);
@@ -191,11 +136,10 @@ void TestApplianceIdentity::changedKeyAtLoginAsksOnce_data()
 void TestApplianceIdentity::changedKeyAtLoginAsksOnce()
 {
     QFETCH(bool, yes);
-    logIn();
+    logInFromForm();
     const std::string old = keyIdentity(*m_appliance);
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
-    replaceWithNewKey(m_appliance);
+    logOutFromButton();
+    swapKey();
     const std::string shown = keyIdentity(*m_appliance);
     QVERIFY(shown != old);
 
@@ -240,16 +184,16 @@ void TestApplianceIdentity::changedKeyAtLoginAsksOnce()
 
 void TestApplianceIdentity::changedKeyDuringKeepAliveSendsNothingAndTellsOnce()
 {
-    logIn();
+    logInFromForm();
     m_inspect->setTickerEnabled(false);
     const std::string old = keyIdentity(*m_appliance);
     const std::string k1 = storedValue(u"keep_k1");
-    replaceWithNewKey(m_appliance);
+    swapKey();
 
     QVERIFY(m_inspect->tick());
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QVERIFY(m_inspect->tick());
-    QTest::qWait(300);
+    QVERIFY(m_inspect->guiStepsDone());
     QCOMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(m_boxes->shown[0].title, "Information");
     QCOMPARE(m_boxes->shown[0].text.toStdString(),
@@ -268,9 +212,9 @@ void TestApplianceIdentity::changedKeyDuringKeepAliveSendsNothingAndTellsOnce()
 
     // A change while the window is hidden is told when it shows.
     m_window->hide();
-    replaceWithNewKey(m_appliance);
+    swapKey();
     QVERIFY(m_inspect->tick());
-    QTest::qWait(300);
+    QVERIFY(m_inspect->guiStepsDone());
     QCOMPARE(m_boxes->shown.size(), 1);
     m_window->show();
     QTRY_COMPARE(m_boxes->shown.size(), 2);
@@ -279,13 +223,13 @@ void TestApplianceIdentity::changedKeyDuringKeepAliveSendsNothingAndTellsOnce()
 
 void TestApplianceIdentity::startUpCheckWithChangedKeyAsksNothing()
 {
-    logIn();
+    logInFromForm();
     m_inspect->setTickerEnabled(false);
     m_inspect.reset();
     m_window.reset();
-    replaceWithNewKey(m_appliance);
+    swapKey();
 
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(m_boxes->shown[0].title, "Information"); // told, not asked
     QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
@@ -306,14 +250,11 @@ void TestApplianceIdentity::noDowngradeToPlainHttpWithoutAsking()
     // The appliance's own ports: the search tries 8090 and 443 over HTTPS before 80.
     const QString address = QStringLiteral("127.0.0.47");
     m_appliance = startAppliance({ { address.toStdString(), 8090, Scheme::https } });
-    submitLogin(QStringLiteral("secret"), address, 0);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    logInFromForm(address, 0);
     const std::string identity = keyIdentity(*m_appliance);
     const std::string stored = address.toStdString() + ":8090=" + identity;
     QCOMPARE(storedValue(u"trusted_identities"), stored);
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    logOutFromButton();
 
     // Now only plain HTTP answers there.
     m_appliance.reset();
@@ -348,19 +289,13 @@ void TestApplianceIdentity::plainHttpYesKeepsTheKeysOfOtherPorts()
 {
     const std::string address = "127.0.0.47";
     m_appliance = startAppliance({ { address, 8090, Scheme::https } });
-    submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    logInFromForm(QString::fromStdString(address), 0);
     const std::string pinned = keyIdentity(*m_appliance);
     const auto logInAndOut = [&] {
-        submitLogin(QStringLiteral("secret"), QString::fromStdString(address), 0);
-        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-        QTRY_VERIFY(ui().stackedWidget->isEnabled());
-        QTest::mouseClick(ui().logout, Qt::LeftButton);
-        QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+        logInFromForm(QString::fromStdString(address), 0);
+        logOutFromButton();
     };
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    logOutFromButton();
 
     // Yes to plain HTTP on 80, once: the next login there asks nothing.
     m_appliance.reset();
@@ -389,10 +324,9 @@ void TestApplianceIdentity::plainHttpYesKeepsTheKeysOfOtherPorts()
 
 void TestApplianceIdentity::endOfProgramAnswersAWaitingQuestion()
 {
-    logIn();
-    QTest::mouseClick(ui().logout, Qt::LeftButton);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
-    replaceWithNewKey(m_appliance);
+    logInFromForm();
+    logOutFromButton();
+    swapKey();
 
     // The login thread asks while the GUI thread is held here: the box never shows.
     const LogTail log(m_home.logFile());

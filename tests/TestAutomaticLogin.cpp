@@ -1,12 +1,10 @@
 #include "settings/AutomaticLoginSettings.h"
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/SystemServices.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QScopeGuard>
@@ -19,13 +17,13 @@ using standin::Scheme;
 
 // "Log in automatically" against the stand-in appliance, the real window, and NetworkManager and
 // logind played on a system bus of the test's own. Each case counts the logins at the stand-in.
-class TestAutomaticLogin : public QObject
+class TestAutomaticLogin : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestAutomaticLogin(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -53,17 +51,13 @@ private:
     // What an earlier run left: the remembered credentials, the option, the endpoint and, with
     // keepSession, the session (without it the start has no session to check).
     void earlierRun(bool keepSession, const std::string& rememberedPassword = "secret");
-    std::unique_ptr<VelmoraAuth> startWindow();
+    // The window started as from the desktop, hidden, with a back-off of a minute.
+    void startHidden();
     void startServices();
-    int logins() const;
     // Logged in at start, then the appliance's Daily Logout ends the session at the next tick.
     void loggedInThenDailyLogout();
 
-    IsolatedHome& m_home;
     std::unique_ptr<SystemServices> m_system;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<LogTail> m_log;
 };
 
@@ -75,16 +69,14 @@ void TestAutomaticLogin::initTestCase()
 
 void TestAutomaticLogin::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
 }
 
 void TestAutomaticLogin::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
+    stop();
     m_system->stopServices();
-    m_appliance.reset();
 }
 
 void TestAutomaticLogin::startServices()
@@ -108,28 +100,18 @@ void TestAutomaticLogin::earlierRun(bool keepSession, const std::string& remembe
     m_appliance->clearRequestLog();
 }
 
-std::unique_ptr<VelmoraAuth> TestAutomaticLogin::startWindow()
+void TestAutomaticLogin::startHidden()
 {
     m_log = std::make_unique<LogTail>(m_home.logFile());
-    auto window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*window);
+    startWindow(Show::hidden);
     // Before the event loop runs: the start's attempt reports after this.
     m_inspect->automaticLogin().setBackOff(std::chrono::seconds(60), std::chrono::seconds(60));
-    return window;
-}
-
-int TestAutomaticLogin::logins() const
-{
-    int count = 0;
-    for (const auto& request : m_appliance->requestLog())
-        count += request.param("pageto") == "c";
-    return count;
 }
 
 void TestAutomaticLogin::loggedInThenDailyLogout()
 {
     earlierRun(false);
-    m_window = startWindow();
+    startHidden();
     QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
     QCOMPARE(logins(), 1);
     m_appliance->dailyLogout();
@@ -145,7 +127,7 @@ void TestAutomaticLogin::startWithRememberedCredentialsLogsInOnce()
     // No NetworkManager, no logind: the start still logs in, and the log says once what is
     // missing.
     earlierRun(false);
-    m_window = startWindow();
+    startHidden();
     QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
     QVERIFY(m_log->hasLine("info", "Log in automatically: the program started without a session"));
     QVERIFY(m_log->hasLine("info", "Logged in automatically"));
@@ -178,7 +160,7 @@ void TestAutomaticLogin::expiredSessionAtStartIsOneLogin()
     QFETCH(QString, password);
     earlierRun(true, password.toStdString());
     m_appliance->expireSessions();
-    m_window = startWindow();
+    startHidden();
     if (password == QLatin1String("secret")) {
         QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
         QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
@@ -213,7 +195,7 @@ void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials()
         VelmoraAuthInspector(earlier).forgetCredentials();
     }
     QVERIFY(storeValue(velmora::automaticLoginValueName, optionOn ? "1" : "0"));
-    m_window = startWindow();
+    startHidden();
     QTRY_VERIFY(m_log->hasLine("info", logLine));
     QCOMPARE(logins(), 0);
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
@@ -221,7 +203,7 @@ void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials()
 
 void TestAutomaticLogin::trayActionFollowsRememberMeAndStoresTheOption()
 {
-    m_window = startWindow();
+    startHidden();
     QAction* action = m_inspect->automaticLogin().action();
     QVERIFY(m_inspect->trayMenu()->actions().contains(action));
     QVERIFY(action->isCheckable());
@@ -249,7 +231,7 @@ void TestAutomaticLogin::networkUpConfirmsAStoredSessionBeforeItLogsIn()
     earlierRun(true);
     // The start's check finds no appliance; the network then goes and comes back.
     m_appliance->stopListeners(standin::SessionsOnStop::keep);
-    m_window = startWindow();
+    startHidden();
     QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(QStringLiteral("Automatic login tries again in 60 s")),
                              10000);
     QVERIFY(m_system->setNetworkState(SystemServices::disconnected));
@@ -342,7 +324,7 @@ void TestAutomaticLogin::refusingApplianceSeesAttemptsSpacedByTheBackOff()
         if (timing.joinable())
             timing.join();
     });
-    m_window = startWindow();
+    startHidden();
     m_inspect->automaticLogin().setBackOff(std::chrono::milliseconds(waits[1]),
                                            std::chrono::milliseconds(waits[3]));
     QTRY_VERIFY_WITH_TIMEOUT(logins() >= static_cast<int>(waits.size()), 20000);
@@ -369,7 +351,7 @@ void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
 {
     startServices();
     earlierRun(false);
-    m_window = startWindow();
+    startHidden();
     m_window->show();
     auto& ui = m_inspect->ui();
     QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
@@ -382,9 +364,7 @@ void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
     QCOMPARE(logins(), 1);
 
     // Across a restart too.
-    m_inspect.reset();
-    m_window.reset();
-    m_window = startWindow();
+    startHidden();
     m_window->show();
     QTRY_VERIFY(m_log->contains(QStringLiteral("waits for the user: they logged out")));
     QCOMPARE(logins(), 1);
@@ -407,7 +387,7 @@ void TestAutomaticLogin::nothingAfterTheApplianceKickedTheUserOut()
 {
     startServices();
     earlierRun(false);
-    m_window = startWindow();
+    startHidden();
     QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
     m_appliance->kickOut("ann");
     QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
@@ -444,11 +424,9 @@ void TestAutomaticLogin::changedApplianceIdentityWaitsForTheWindow()
     // The same address and port, served with a fresh key: only a login from the window may ask
     // whether to trust it.
     earlierRun(false);
-    const auto where = m_appliance->listeners();
-    m_appliance.reset();
-    m_appliance = startAppliance(where);
+    swapKey();
     ModalBoxes boxes;
-    m_window = startWindow();
+    startHidden();
     QTRY_COMPARE_WITH_TIMEOUT(storedValue(velmora::automaticLoginHoldValueName), "identity", 10000);
     QVERIFY(
         m_log->contains(QStringLiteral("waits for the user: the appliance showed a new identity")));

@@ -1,13 +1,11 @@
 #include "app/OutsideText.h"
 #include "auth/ApplianceText.h"
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTimer>
@@ -45,13 +43,6 @@ const char forgedLine[] = "\r\n[2026-01-01 00:00:00.000] [logger] [info] [Logout
                           "in VelmoraAuth::logout()] - Successfully logout.\x1b[2K\x1b]0;t\x07";
 constexpr std::chrono::milliseconds testDeadline = 2s;
 
-// A refusal whose text may hold anything: JSON carries control characters escaped, and the
-// client's parser turns them back into the bytes themselves.
-std::string refusalOf(const std::string& text)
-{
-    return nlohmann::json { { "status", "fail" }, { "errors", text } }.dump();
-}
-
 long peakResidentKilobytes()
 {
     rusage usage {};
@@ -64,36 +55,42 @@ qint64 fileSize(const QString& path)
     return QFile(path).size();
 }
 
+// A socket listening on a free loopback port, with the given backlog; the address it has.
+int listenOnLoopback(int backlog, sockaddr_in& address)
+{
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, backlog);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    return listener;
+}
+
 // A loopback port whose listener takes no connection: its one-place queue is full, so the
 // system drops the next connection's first packet and the connection attempt hangs.
 class UnansweredPort
 {
 public:
     UnansweredPort()
+        : m_listener(listenOnLoopback(0, m_address))
     {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 0);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
         m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::connect(m_filler, reinterpret_cast<sockaddr*>(&m_address), sizeof m_address);
     }
     ~UnansweredPort()
     {
         ::close(m_filler);
         ::close(m_listener);
     }
-    std::uint16_t port() const { return m_port; }
+    std::uint16_t port() const { return ntohs(m_address.sin_port); }
 
 private:
+    sockaddr_in m_address {};
     int m_listener = -1;
     int m_filler = -1;
-    std::uint16_t m_port = 0;
 };
 
 // A loopback port that answers one connection with the given bytes, whatever was asked, and
@@ -104,13 +101,7 @@ public:
     explicit RawAnswer(std::string answer)
     {
         sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_listener = listenOnLoopback(1, address);
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this, answer = std::move(answer)] {
             const int connection = ::accept(m_listener, nullptr, nullptr);
@@ -144,13 +135,13 @@ private:
 // draw in its boxes, forge its log and read back the password. Every exchange ends as it ends
 // for no answer, or reads what it can safely; the whole suite costs the test process less than
 // 32 MiB at its peak.
-class TestHostileAppliance : public QObject
+class TestHostileAppliance : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestHostileAppliance(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -180,16 +171,9 @@ private slots:
     void logGrowthPerKeepAliveIsBounded();
 
 private:
-    void logIn();
     // Runs one exchange; the result it returned.
     bool run(Exchange exchange);
-    void expectSessionIntact();
 
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
-    std::string m_userid;
     long m_peakBefore = 0;
 };
 
@@ -208,11 +192,9 @@ void TestHostileAppliance::initTestCase()
 
 void TestHostileAppliance::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
+    m_home.clearSettings();
+    startWindow();
     m_inspect->setRequestDeadline(testDeadline);
-    m_window->show();
 }
 
 void TestHostileAppliance::cleanup()
@@ -234,15 +216,6 @@ void TestHostileAppliance::cleanupTestCase()
 #endif
 }
 
-void TestHostileAppliance::logIn()
-{
-    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    QVERIFY(m_window->login("ann", "secret"));
-    m_userid = m_inspect->userid();
-    m_inspect->setErrorMessage("");
-    m_appliance->clearRequestLog();
-}
-
 bool TestHostileAppliance::run(Exchange exchange)
 {
     switch (exchange) {
@@ -255,15 +228,6 @@ bool TestHostileAppliance::run(Exchange exchange)
     default:
         return m_window->isVelmora("127.0.0.1", m_appliance->listeners().at(0).port);
     }
-}
-
-void TestHostileAppliance::expectSessionIntact()
-{
-    QVERIFY(m_inspect->isLoggedIn());
-    QVERIFY(!m_inspect->isLoggedOut());
-    QVERIFY(m_inspect->tickerEnabled());
-    QCOMPARE(m_inspect->userid(), m_userid);
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
 }
 
 void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
@@ -509,7 +473,7 @@ void TestHostileAppliance::refusalsAreShownAsShortPlainText()
     // A refused login, from the form. A session-end text keeps the refusal's text as it is, with
     // no JSON quoting, for the box and for its line in the log.
     m_appliance->scriptAnswer(
-        scripted(Exchange::login, 200, refusalOf("kicked out " + longRichText)));
+        scripted(Exchange::login, 200, refusal("kicked out " + longRichText)));
     QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton, {},
                       QPoint(8, ui.autoDetectIpAddress->height() / 2));
     QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton, {},
@@ -562,9 +526,9 @@ void TestHostileAppliance::forgedLinesStayOnTheirLine_data()
     QTest::addColumn<Exchange>("exchange");
     QTest::addColumn<std::string>("body");
     const std::string forged = forgedLine;
-    QTest::newRow("login refusal") << Exchange::login << refusalOf("no" + forged);
+    QTest::newRow("login refusal") << Exchange::login << refusal("no" + forged);
     QTest::newRow("login body that is not JSON") << Exchange::login << "{" + forged;
-    QTest::newRow("keep-alive refusal") << Exchange::keepAlive << refusalOf("kicked" + forged);
+    QTest::newRow("keep-alive refusal") << Exchange::keepAlive << refusal("kicked" + forged);
     QTest::newRow("logout refusal") << Exchange::logout << "no" + forged;
     QTest::newRow("probe page") << Exchange::probe << "velmora" + forged;
 }
@@ -690,7 +654,7 @@ void TestHostileAppliance::steeringCharactersReachNeitherBoxNorConsole()
                                  "y";
     ModalBoxes boxes;
     m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    m_appliance->scriptAnswer(scripted(Exchange::login, 200, refusalOf("Refused: " + steering)));
+    m_appliance->scriptAnswer(scripted(Exchange::login, 200, refusal("Refused: " + steering)));
     QByteArray console;
     {
         StdoutCapture capture;
@@ -726,7 +690,7 @@ void TestHostileAppliance::logGrowthPerKeepAliveIsBounded()
     } answers[] = {
         { "refusal of 60000 bytes with \"kicked\"", refusal("kicked " + big), {} },
         { "60000 bytes of no JSON", "\"" + big, {} },
-        { "forged lines", refusalOf(std::string("kicked") + forgedLine), {} },
+        { "forged lines", refusal(std::string("kicked") + forgedLine), {} },
         { "Session Expired, re-login refused with 60000 bytes", refusal("Session Expired"),
           refusal(big) },
         { "Session Expired, re-login answered with 60000 bytes of no JSON",

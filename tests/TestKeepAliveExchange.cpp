@@ -1,33 +1,17 @@
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
-
-#include <QDir>
+#include "support/WindowFixture.h"
 
 using standin::Exchange;
-using standin::Scheme;
-
-namespace {
-
-int count(const std::vector<standin::LoggedRequest>& log, const std::string& pageto)
-{
-    int found = 0;
-    for (const auto& request : log)
-        found += request.param("pageto") == pageto;
-    return found;
-}
-
-} // namespace
 
 // The keep-alive exchange and its recovery, from the window against the stand-in appliance.
-class TestKeepAliveExchange : public QObject
+class TestKeepAliveExchange : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestKeepAliveExchange(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -48,47 +32,16 @@ private slots:
     void applianceAwayKeepsTheTickGoing();
     void malformedAnswerChangesNothing_data();
     void malformedAnswerChangesNothing();
-
-private:
-    void logIn();
-    void expectUnchangedSession();
-
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
 };
 
 void TestKeepAliveExchange::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    start();
 }
 
 void TestKeepAliveExchange::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
-}
-
-void TestKeepAliveExchange::logIn()
-{
-    const auto where = m_appliance->listeners().at(0);
-    m_inspect->setEndpoint(where.address, where.port, true);
-    QVERIFY(m_window->login("ann", "secret"));
-    m_appliance->clearRequestLog();
-}
-
-void TestKeepAliveExchange::expectUnchangedSession()
-{
-    QVERIFY(m_inspect->isLoggedIn());
-    QVERIFY(!m_inspect->isLoggedOut());
-    QVERIFY(m_inspect->tickerEnabled());
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    stop();
 }
 
 void TestKeepAliveExchange::loggedOutSendsNothing()
@@ -106,7 +59,7 @@ void TestKeepAliveExchange::confirmedSessionChangesNothing()
     logIn();
     const LogTail log(m_home.logFile());
     QVERIFY(m_window->keepALive());
-    expectUnchangedSession();
+    expectSessionIntact();
     QCOMPARE(log.count(QStringLiteral("[error]")), 0);
     QVERIFY(log.hasLine("info", "hit keepalive API with https"));
     const auto request = m_appliance->requestLog().at(0);
@@ -119,7 +72,6 @@ void TestKeepAliveExchange::confirmedSessionChangesNothing()
 void TestKeepAliveExchange::expiredSessionLogsInAgain()
 {
     logIn();
-    const std::string oldUserid = m_inspect->userid();
     m_appliance->expireSessions();
     const LogTail log(m_home.logFile());
 
@@ -131,9 +83,9 @@ void TestKeepAliveExchange::expiredSessionLogsInAgain()
     QCOMPARE(requests.size(), size_t(2));
     QCOMPARE(requests[1].param("pageto"), "c");
     QCOMPARE(requests[1].param("password"), "secret"); // the password of the last login
-    QVERIFY(m_inspect->userid() != oldUserid);
+    QVERIFY(m_inspect->userid() != m_userid);
     QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
-    expectUnchangedSession();
+    expectConnected();
     QVERIFY(m_window->keepALive()); // the new session is the one kept alive
 }
 
@@ -174,7 +126,7 @@ void TestKeepAliveExchange::expiredSessionIsJudgedOnWhatTheRefusedReloginSaid()
 
     QVERIFY(!m_window->keepALive());
 
-    QCOMPARE(count(m_appliance->requestLog(), "c"), 1); // the re-login was tried
+    QCOMPARE(logins(), 1); // the re-login was tried
     QCOMPARE(m_inspect->isLoggedIn(), !ended);
     QCOMPARE(m_inspect->isLoggedOut(), ended);
     QCOMPARE(m_inspect->tickerEnabled(), !ended);
@@ -249,7 +201,7 @@ void TestKeepAliveExchange::kickedWithoutSessionEndTextChangesNothing()
     logIn();
     m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal("You were kicked")));
     QVERIFY(!m_window->keepALive());
-    expectUnchangedSession();
+    expectSessionIntact();
     QVERIFY(m_window->keepALive()); // the next tick sends the next keep-alive
 }
 
@@ -264,7 +216,7 @@ void TestKeepAliveExchange::applianceAwayKeepsTheTickGoing()
     QVERIFY(log.hasLine("info", "Try to login when login failed."));
     QVERIFY(log.hasLine(
         "error", "Kindly check your network. We are not able to connect with Velmora Appliance."));
-    expectUnchangedSession();
+    expectSessionIntact();
     m_appliance->startListeners();
     QVERIFY2(m_window->keepALive(), "the appliance kept the session");
 }
@@ -303,7 +255,7 @@ void TestKeepAliveExchange::malformedAnswerChangesNothing()
     QVERIFY(!m_window->keepALive());
 
     QVERIFY(log.hasLine("error", trace));
-    expectUnchangedSession();
+    expectSessionIntact();
     QCOMPARE(m_inspect->errorMessage(), status == 200 ? "" : "Connection error");
 }
 

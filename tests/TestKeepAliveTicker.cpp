@@ -4,7 +4,6 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
@@ -54,7 +53,7 @@ private:
 // the one an earlier case left, at the same address, and end it while the case keeps it alive.
 void TestKeepAliveTicker::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
 }
 
 void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()

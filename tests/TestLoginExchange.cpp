@@ -1,9 +1,6 @@
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
-
-#include <QDir>
+#include "support/WindowFixture.h"
 
 using standin::Exchange;
 using standin::Scheme;
@@ -15,13 +12,13 @@ const char successBody[] = R"({"status":"success","data":{"userid":7,"username":
 } // namespace
 
 // The login exchange from the window against the stand-in appliance.
-class TestLoginExchange : public QObject
+class TestLoginExchange : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestLoginExchange(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -43,41 +40,17 @@ private slots:
     void noAnswerAsksToCheckTheNetwork_data();
     void noAnswerAsksToCheckTheNetwork();
     void floatingUseridAndEscapedNameAreKeptAsText();
-
-private:
-    // A window pointed at the stand-in's listener, as a login worker would leave it.
-    void pointAt(std::size_t listener);
-
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
 };
 
 void TestLoginExchange::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance = startAppliance(
-        { { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } },
-        { { "ann", "secret", false }, { "a&b=c", "p&w=+%x y#z", false }, { "bob", "pw", true } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    start({ { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } },
+          { { "ann", "secret", false }, { "a&b=c", "p&w=+%x y#z", false }, { "bob", "pw", true } });
 }
 
 void TestLoginExchange::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
-}
-
-void TestLoginExchange::pointAt(std::size_t listener)
-{
-    const auto where = m_appliance->listeners().at(listener);
-    m_inspect->setEndpoint(where.address, where.port, where.scheme == Scheme::https);
-    // What the login workflow leaves before it calls the exchange.
-    m_inspect->setFlags(false, true);
+    stop();
 }
 
 void TestLoginExchange::acceptedLoginOpensAndStoresTheSession_data()
@@ -280,7 +253,7 @@ void TestLoginExchange::otherRefusalIsShownQuotedAndChangesNothing_data()
                                                       << "KICKED OUT"
                                                       << "\"KICKED OUT\"";
     QTest::newRow("quotation marks escaped") << "secret"
-                                             << R"(say \"hi\")"
+                                             << R"(say "hi")"
                                              << R"("say \"hi\"")";
 }
 

@@ -1,8 +1,7 @@
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,30 +18,6 @@ using standin::Exchange;
 using standin::Scheme;
 
 namespace {
-
-void typeInto(QLineEdit* field, const QString& text)
-{
-    field->clear();
-    for (const QChar c : text) {
-        // QTest knows key codes for ASCII only; other letters arrive as the text a keyboard
-        // layout would give.
-        if (c.unicode() < 0x80)
-            QTest::keyClick(field, c.toLatin1());
-        else
-            QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void click(QAbstractButton* button)
-{
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-// A check box stretches across the form but takes clicks on its box and label only.
-void click(QCheckBox* box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
-}
 
 // A press and release made by the user at `where`, delivered through the window's event queue to
 // whatever widget is there by then; the timestamp says when the user made them.
@@ -70,13 +45,13 @@ int count(const std::vector<standin::LoggedRequest>& log, const std::string& wha
 
 // The login workflow driven from the real window: typing into the fields and pressing the buttons,
 // against the stand-in appliance.
-class TestLoginWorkflow : public QObject
+class TestLoginWorkflow : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestLoginWorkflow(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -121,33 +96,21 @@ private:
     // Logs in from the form with the password remembered, so a stray click on Login could log in
     // again; returns where a click on Logout would land on Login once the page has changed.
     QPoint logInRemembered();
-    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
 
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<ModalBoxes> m_boxes;
 };
 
 void TestLoginWorkflow::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance =
-        startAppliance({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
     m_boxes = std::make_unique<ModalBoxes>();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    start({ { "127.0.0.1", 0, Scheme::https }, { "127.0.0.1", 0, Scheme::http } },
+          { { "ann", "secret", false } }, Show::exposed);
 }
 
 void TestLoginWorkflow::cleanup()
 {
     m_boxes.reset();
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
+    stop();
 }
 
 void TestLoginWorkflow::typeEndpoint(std::size_t listener)
@@ -223,52 +186,23 @@ void TestLoginWorkflow::validationMessagesComeInOrder_data()
     QTest::addColumn<QString>("ip"); // empty: the address box stays ticked
     QTest::addColumn<QString>("port"); // empty: the port box stays ticked; "-": unticked, empty
     QTest::addColumn<QString>("message");
-    QTest::newRow("nothing typed: the user name only") << ""
-                                                       << ""
-                                                       << ""
-                                                       << ""
-                                                       << "Enter valid username";
-    QTest::newRow("no password") << "ann"
-                                 << ""
-                                 << ""
-                                 << ""
-                                 << "Enter valid password";
-    QTest::newRow("a blank is a password") << "ann"
-                                           << " "
-                                           << "127.0.0"
-                                           << ""
-                                           << "Enter valid IP address";
-    QTest::newRow("three groups") << "ann"
-                                  << "pw"
-                                  << "127.0.0"
-                                  << ""
-                                  << "Enter valid IP address";
-    QTest::newRow("port with a letter") << "ann"
-                                        << "pw"
-                                        << ""
-                                        << "80a"
-                                        << "Enter valid port address";
-    QTest::newRow("empty port") << "ann"
-                                << "pw"
-                                << ""
-                                << "-"
-                                << "Enter valid port address";
-    // Every field wrong at once: the rules are asked in their order.
-    QTest::newRow("all wrong: the user name only") << ""
-                                                   << ""
-                                                   << "1.2"
-                                                   << "x"
-                                                   << "Enter valid username";
-    QTest::newRow("password, address and port wrong: the password") << "ann"
-                                                                    << ""
-                                                                    << "1.2"
-                                                                    << "x"
-                                                                    << "Enter valid password";
-    QTest::newRow("address and port wrong: the address") << "ann"
-                                                         << "pw"
-                                                         << "1.2"
-                                                         << "x"
-                                                         << "Enter valid IP address";
+    const char* const rows[][6] = {
+        { "nothing typed: the user name only", "", "", "", "", "Enter valid username" },
+        { "no password", "ann", "", "", "", "Enter valid password" },
+        { "a blank is a password", "ann", " ", "127.0.0", "", "Enter valid IP address" },
+        { "three groups", "ann", "pw", "127.0.0", "", "Enter valid IP address" },
+        { "port with a letter", "ann", "pw", "", "80a", "Enter valid port address" },
+        { "empty port", "ann", "pw", "", "-", "Enter valid port address" },
+        // Every field wrong at once: the rules are asked in their order.
+        { "all wrong: the user name only", "", "", "1.2", "x", "Enter valid username" },
+        { "password, address and port wrong: the password", "ann", "", "1.2", "x",
+          "Enter valid password" },
+        { "address and port wrong: the address", "ann", "pw", "1.2", "x",
+          "Enter valid IP address" },
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3])
+                              << QString(row[4]) << QString(row[5]);
 }
 
 void TestLoginWorkflow::validationMessagesComeInOrder()
@@ -510,9 +444,7 @@ void TestLoginWorkflow::storedSessionIsRevivedAtTheNextStart()
     m_inspect.reset();
     m_window.reset();
     m_appliance->clearRequestLog();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    startWindow();
 
     QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
     QVERIFY(m_inspect->isLoggedIn());
@@ -558,11 +490,7 @@ void TestLoginWorkflow::typedAddressIsContactedStoredAndPinnedAsFourDecimalNumbe
     QCOMPARE(log.count(QStringLiteral("000.077")), 0);
 
     // The next start revives the session at the same address.
-    m_inspect.reset();
-    m_window.reset();
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    startWindow();
     QTRY_COMPARE_WITH_TIMEOUT(ui().stackedWidget->currentIndex(), 2, 10000);
     QVERIFY(count(m_appliance->requestLog(), "ka") >= 1);
     QVERIFY(octal->requestLog().empty());
@@ -702,7 +630,7 @@ void TestLoginWorkflow::windowAnswersWhileTheLogoutWaits()
     QTRY_COMPARE(count(m_appliance->requestLog(), "fbo"), 1);
     // A click the user makes meanwhile lands on the loading page, where it starts nothing.
     queueClick(m_window.get(), where, QTest::lastMouseTimestamp + 5000);
-    QTest::qWait(100);
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(ui().stackedWidget->currentIndex(), 1);
 
     QTRY_VERIFY(ui().logout->isEnabled());
@@ -753,7 +681,7 @@ void TestLoginWorkflow::doubleClickOnLoginDoesNotLogStraightOut()
     // only now: the login was quicker.
     const ulong secondClick = QTest::lastMouseTimestamp - QTest::mouseDoubleClickInterval + 150;
     queueClick(m_window.get(), where, secondClick);
-    QTest::qWait(300);
+    QCoreApplication::sendPostedEvents();
 
     QCOMPARE(ui().stackedWidget->currentIndex(), 2);
     QVERIFY(m_inspect->isLoggedIn());

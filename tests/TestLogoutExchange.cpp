@@ -1,25 +1,18 @@
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
-
-#include <QDir>
+#include "support/WindowFixture.h"
 
 using standin::Exchange;
 using standin::Scheme;
 
-namespace {
-
-} // namespace
-
 // The logout exchange from the window against the stand-in appliance.
-class TestLogoutExchange : public QObject
+class TestLogoutExchange : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestLogoutExchange(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -34,41 +27,16 @@ private slots:
     void failureReportsAndKeepsThePage();
     void passwordFieldIsClearedUnlessRemembered_data();
     void passwordFieldIsClearedUnlessRemembered();
-
-private:
-    // Logged in for real through the window, on the connected page.
-    void logIn(std::size_t listener);
-
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
 };
 
 void TestLogoutExchange::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance =
-        startAppliance({ { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    start({ { "127.0.0.1", 0, Scheme::http }, { "127.0.0.1", 0, Scheme::https } });
 }
 
 void TestLogoutExchange::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
-}
-
-void TestLogoutExchange::logIn(std::size_t listener)
-{
-    const auto where = m_appliance->listeners().at(listener);
-    m_inspect->setEndpoint(where.address, where.port, where.scheme == Scheme::https);
-    QVERIFY(m_window->login("ann", "secret"));
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
-    m_appliance->clearRequestLog();
+    stop();
 }
 
 void TestLogoutExchange::confirmedLogoutResetsTheStoredSession_data()

@@ -99,7 +99,7 @@ void TestProgramLifecycle::init()
 {
     m_processes.clear();
     // No stored session from an earlier case: each program starts on its login page.
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
 }
 
 void TestProgramLifecycle::cleanup()

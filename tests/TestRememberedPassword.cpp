@@ -1,8 +1,7 @@
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -73,31 +72,15 @@ public slots:
     void StopPrompting(const QDBusObjectPath&) { }
 };
 
-void typeInto(QLineEdit* field, const QString& text)
-{
-    field->clear();
-    QTest::keyClicks(field, text);
-}
-
-void click(QAbstractButton* button)
-{
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-void click(QCheckBox* box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
-}
-
 } // namespace
 
-class TestRememberedPassword : public QObject
+class TestRememberedPassword : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestRememberedPassword(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -118,16 +101,12 @@ private:
     void startKeyring();
     void stopKeyring();
     void lockKeyring();
-    void startWindow();
     void closeWindow();
     void logIn(bool tickRememberMe);
-    Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
+    // A keyring, a window, and ann logged in with "Remember me": the password is in the keyring.
+    void logInRememberedInTheKeyring();
 
-    IsolatedHome& m_home;
     QProcess m_keyring;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
     std::unique_ptr<ModalBoxes> m_boxes;
     // Where the case lets the password be: the no-keyring case keeps it in the file.
     bool m_fileMayHoldPassword = false;
@@ -136,7 +115,7 @@ private:
 void TestRememberedPassword::init()
 {
     QVERIFY2(QDBusConnection::sessionBus().isConnected(), "runs on a private session bus");
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     QDir(m_home.path() + QStringLiteral("/.local/share/keyrings")).removeRecursively();
     m_fileMayHoldPassword = false;
     m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } },
@@ -200,14 +179,6 @@ void TestRememberedPassword::lockKeyring()
     QVERIFY(keyringItem().isEmpty());
 }
 
-void TestRememberedPassword::startWindow()
-{
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
 void TestRememberedPassword::closeWindow()
 {
     m_inspect.reset();
@@ -226,14 +197,19 @@ void TestRememberedPassword::logIn(bool tickRememberMe)
     QTRY_VERIFY(ui().stackedWidget->currentIndex() == 2 && ui().stackedWidget->isEnabled());
 }
 
-void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
+void TestRememberedPassword::logInRememberedInTheKeyring()
 {
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
     QTRY_COMPARE(keyringItem(), password);
+}
+
+void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
+{
+    logInRememberedInTheKeyring();
     QCOMPARE(storedValue(u"username"), "ann");
     QCOMPARE(storedValue(u"password"), "");
     QCOMPARE(storedValue(u"rememberme"), "Yes");
@@ -242,7 +218,7 @@ void TestRememberedPassword::rememberedLoginKeepsThePasswordInTheKeyringOnly()
     closeWindow();
     m_appliance->clearRequestLog();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(ui().lineEdit_password->text(), password);
     QVERIFY(log.contains(QStringLiteral("The desktop's keyring gave the remembered password.")));
     logIn(true);
@@ -255,15 +231,14 @@ void TestRememberedPassword::earlierVersionsPasswordMovesToTheKeyring()
     QVERIFY(storeValue(u"password", password.toStdString()));
     QVERIFY(storeValue(u"rememberme", "Yes"));
     startKeyring();
-    startWindow();
+    startWindow(Show::exposed);
     QCOMPARE(ui().lineEdit_password->text(), password); // at once, from the file
     QTRY_COMPARE(storedValue(u"password"), "");
     QCOMPARE(keyringItem(), password);
     QCOMPARE(storedValue(u"username"), "ann");
     QCOMPARE(storedValue(u"rememberme"), "Yes");
 
-    closeWindow();
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(ui().lineEdit_password->text(), password);
 }
 
@@ -276,7 +251,7 @@ void TestRememberedPassword::refusingKeyringKeepsTheEarlierFile()
     startKeyring();
     lockKeyring();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring did not take the remembered "
                                             "password, so it stays in the settings file")));
     QCOMPARE(storedValue(u"password"), password.toStdString());
@@ -292,7 +267,7 @@ void TestRememberedPassword::lockedKeyringWithRefusedUnlockLeavesTheFormWithoutP
     QVERIFY(storeValue(u"rememberme", "Yes"));
     lockKeyring();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY(log.contains(QStringLiteral("The desktop's keyring gave no remembered password")));
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("Type your password")));
@@ -332,7 +307,7 @@ void TestRememberedPassword::readWaitsForTheUnlockPromptWithoutHoldingTheWindow(
                                    QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(QStringLiteral("org.gnome.keyring.SystemPrompter")));
     }
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(prompter.begun, 1);
 
     // The prompt is up: the window goes on with its work and takes what the user types.
@@ -356,7 +331,7 @@ void TestRememberedPassword::lostItemIsTakenAsARefusedRead()
     QVERIFY(storeValue(u"username", "ann"));
     QVERIFY(storeValue(u"password", ""));
     QVERIFY(storeValue(u"rememberme", "Yes"));
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_COMPARE(m_boxes->shown.size(), 1);
     QCOMPARE(ui().lineEdit_username->text(), "ann");
     QVERIFY(ui().lineEdit_password->text().isEmpty());
@@ -369,7 +344,7 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
     m_fileMayHoldPassword = true;
     QVERIFY(!secretsOnBus());
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     typeInto(ui().lineEdit_username, QStringLiteral("ann"));
     typeInto(ui().lineEdit_password, password);
     logIn(true);
@@ -382,20 +357,14 @@ void TestRememberedPassword::withoutASecretServiceThePasswordStaysInTheFile()
     // Why, once a run.
     QCOMPARE(log.count(QStringLiteral("No keyring service on the session bus")), 1);
 
-    closeWindow();
-    startWindow();
+    startWindow(Show::exposed);
     QCOMPARE(ui().lineEdit_password->text(), password);
     QVERIFY(m_boxes->shown.isEmpty());
 }
 
 void TestRememberedPassword::untickingRememberMeDeletesTheItem()
 {
-    startKeyring();
-    startWindow();
-    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
-    typeInto(ui().lineEdit_password, password);
-    logIn(true);
-    QTRY_COMPARE(keyringItem(), password);
+    logInRememberedInTheKeyring();
     click(ui().logout);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
     QTRY_VERIFY(ui().stackedWidget->isEnabled());
@@ -415,12 +384,7 @@ VELMORA_TEST_MAIN(TestRememberedPassword)
 
 void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPassword()
 {
-    startKeyring();
-    startWindow();
-    typeInto(ui().lineEdit_username, QStringLiteral("ann"));
-    typeInto(ui().lineEdit_password, password);
-    logIn(true);
-    QTRY_COMPARE(keyringItem(), password);
+    logInRememberedInTheKeyring();
 
     // The stored session has expired by the next start; its keep-alive is answered once the
     // keyring has had time to answer too. The file holds no password: only the keyring's can
@@ -431,7 +395,7 @@ void TestRememberedPassword::expiredSessionAtStartLogsInAgainWithTheKeyringsPass
                                      std::chrono::milliseconds(1500)));
     m_appliance->clearRequestLog();
     LogTail log(m_home.logFile());
-    startWindow();
+    startWindow(Show::exposed);
     QTRY_VERIFY_WITH_TIMEOUT(
         log.contains(QStringLiteral("Try to login when session expired keepalive")), 10000);
     QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);

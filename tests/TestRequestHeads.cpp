@@ -2,7 +2,6 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <nlohmann/json.hpp>
@@ -103,7 +102,7 @@ void TestRequestHeads::initTestCase()
 void TestRequestHeads::freshWindow()
 {
     m_window.reset();
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     m_window = std::make_unique<VelmoraAuth>();
 }
 

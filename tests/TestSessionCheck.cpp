@@ -4,8 +4,6 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QDir>
-
 using standin::Exchange;
 using standin::Scheme;
 
@@ -64,7 +62,7 @@ private:
 
 void TestSessionCheck::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
 }
 

@@ -1,13 +1,9 @@
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
-
-#include <QDir>
+#include "support/WindowFixture.h"
 
 using standin::Exchange;
 using standin::Fault;
-using standin::Scheme;
 
 Q_DECLARE_METATYPE(Fault)
 
@@ -21,13 +17,13 @@ const char networkMessage[] =
 // What a misbehaving network or appliance does to a session, exchange by exchange: the program
 // keeps running, each exchange ends the way it does for that kind of failure, and what is stored
 // is not touched by a failure.
-class TestSessionUnderFaults : public QObject
+class TestSessionUnderFaults : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestSessionUnderFaults(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
@@ -47,51 +43,32 @@ private slots:
 
 private:
     void faultRows();
-    void logIn();
+    void logInRemembered();
     // The stored session, the remembered credentials and the flags as the login left them.
-    void expectSessionIntact();
-
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
-    std::unique_ptr<VelmoraAuth> m_window;
-    std::unique_ptr<VelmoraAuthInspector> m_inspect;
-    std::string m_userid;
+    void expectStoredSessionIntact();
 };
 
 void TestSessionUnderFaults::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-    m_window = std::make_unique<VelmoraAuth>();
-    m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
-    m_window->show();
+    start();
 }
 
 void TestSessionUnderFaults::cleanup()
 {
-    m_inspect.reset();
-    m_window.reset();
-    m_appliance.reset();
+    stop();
 }
 
-void TestSessionUnderFaults::logIn()
+void TestSessionUnderFaults::logInRemembered()
 {
     QVERIFY(storeValue(u"username", "ann"));
     QVERIFY(storeValue(u"password", "secret"));
     QVERIFY(storeValue(u"rememberme", "Yes"));
-    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    QVERIFY(m_window->login("ann", "secret"));
-    m_userid = m_inspect->userid();
-    m_appliance->clearRequestLog();
+    logIn();
 }
 
-void TestSessionUnderFaults::expectSessionIntact()
+void TestSessionUnderFaults::expectStoredSessionIntact()
 {
-    QVERIFY(m_inspect->isLoggedIn());
-    QVERIFY(!m_inspect->isLoggedOut());
-    QVERIFY(m_inspect->tickerEnabled());
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
-    QCOMPARE(m_inspect->userid(), m_userid);
+    expectSessionIntact();
     QCOMPARE(storedValue(u"keep_userid"), m_userid);
     QCOMPARE(storedValue(u"keep_fixedIP"), "127.0.0.1");
     QCOMPARE(storedValue(u"username"), "ann");
@@ -116,14 +93,14 @@ void TestSessionUnderFaults::keepAliveSurvivesEveryFault_data()
 void TestSessionUnderFaults::keepAliveSurvivesEveryFault()
 {
     QFETCH(Fault, kind);
-    logIn();
+    logInRemembered();
     m_inspect->setErrorMessage("");
     m_appliance->injectFault(faultOn(Exchange::keepAlive, kind));
 
     QVERIFY(!m_window->keepALive());
 
     QCOMPARE(m_inspect->errorMessage(), networkMessage);
-    expectSessionIntact();
+    expectStoredSessionIntact();
     QVERIFY2(m_window->keepALive(), "the next tick keeps the session alive");
 }
 
@@ -135,14 +112,14 @@ void TestSessionUnderFaults::loginSurvivesEveryFault_data()
 void TestSessionUnderFaults::loginSurvivesEveryFault()
 {
     QFETCH(Fault, kind);
-    logIn();
+    logInRemembered();
     m_inspect->setErrorMessage("");
     m_appliance->injectFault(faultOn(Exchange::login, kind));
 
     QVERIFY(!m_window->login("ann", "secret"));
 
     QCOMPARE(m_inspect->errorMessage(), networkMessage);
-    expectSessionIntact();
+    expectStoredSessionIntact();
 }
 
 void TestSessionUnderFaults::logoutSurvivesEveryFault_data()
@@ -153,7 +130,7 @@ void TestSessionUnderFaults::logoutSurvivesEveryFault_data()
 void TestSessionUnderFaults::logoutSurvivesEveryFault()
 {
     QFETCH(Fault, kind);
-    logIn();
+    logInRemembered();
     m_appliance->injectFault(faultOn(Exchange::logout, kind));
 
     QVERIFY(!m_window->logout());
@@ -189,7 +166,7 @@ void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway_data()
 void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
 {
     QFETCH(bool, keptSessions);
-    logIn();
+    logInRemembered();
     const auto keepAlives = [&] {
         int count = 0;
         for (const auto& request : m_appliance->requestLog())
@@ -202,20 +179,20 @@ void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
         faultOn(Exchange::keepAlive, Fault::slowAnswer, std::chrono::milliseconds(2500));
     m_appliance->injectFault(slow);
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
-    expectSessionIntact();
+    expectStoredSessionIntact();
 
     // Away for two ticks or more: nothing reaches it, the tick stays on.
     const LogTail log(m_home.logFile());
     m_appliance->stopListeners(keptSessions ? standin::SessionsOnStop::keep
                                             : standin::SessionsOnStop::lose);
     QTRY_VERIFY_WITH_TIMEOUT(log.count(QString::fromLatin1(networkMessage)) >= 2, 20000);
-    expectSessionIntact();
+    expectStoredSessionIntact();
 
     m_appliance->clearRequestLog();
     m_appliance->startListeners();
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
     if (keptSessions) {
-        expectSessionIntact(); // the same session goes on
+        expectStoredSessionIntact(); // the same session goes on
         QCOMPARE(m_appliance->requestLog().front().param("u"), m_userid);
     } else {
         // "Session Expired" for the lost session: logged in again with the same credentials.

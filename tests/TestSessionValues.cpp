@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
+#include <sys/stat.h>
+
 namespace {
 
 using Group = std::vector<std::string>;
@@ -56,7 +58,7 @@ private:
 
 void TestSessionValues::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     QFile::remove(m_home.presetFile());
 }
 
@@ -354,7 +356,8 @@ void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint()
 }
 
 // A save is one step: a program killed at any moment leaves each group as one of the states it
-// saved, never the new address with the old port.
+// saved, never the new address with the old port, and each value whole, in a file only the user
+// reads.
 void TestSessionValues::killedSavesLeaveEachGroupAllOldOrAllNew()
 {
     const std::vector<Group> sessions { { "1001", "alpha", "5551", "127.0.0.11", "8090", "1" },
@@ -368,9 +371,10 @@ void TestSessionValues::killedSavesLeaveEachGroupAllOldOrAllNew()
         writer.setStandardOutputFile(QProcess::nullDevice());
         writer.setReadChannel(QProcess::StandardError);
         writer.start(QStringLiteral(VELMORA_SESSION_WRITER), QStringList());
-        // Every state has been written once before the kill.
+        // Every state has been written once before the kill. A writer killed just as it made its
+        // lock file leaves it empty, and QLockFile only takes an empty lock over after 30 seconds.
         QByteArray said;
-        while (!said.contains("written") && writer.waitForReadyRead(30000))
+        while (!said.contains("written") && writer.waitForReadyRead(45000))
             said += writer.readAll();
         QVERIFY2(said.contains("written"), said.constData());
         QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(20, 200)));
@@ -385,6 +389,16 @@ void TestSessionValues::killedSavesLeaveEachGroupAllOldOrAllNew()
         const Group remembered = storedGroup({ u"username", u"password", u"rememberme" });
         QVERIFY2(std::find(credentials.begin(), credentials.end(), remembered) != credentials.end(),
                  ("mixed credentials: " + remembered[0] + " " + remembered[1]).c_str());
+        for (const char16_t* name : { u"v1", u"v2", u"v3", u"v4" }) {
+            const std::string value = storedValue(name);
+            QCOMPARE(value.size(), size_t(200000));
+            QVERIFY2(std::count(value.begin(), value.end(), value.front()) == 200000,
+                     "a value is whole");
+        }
+        const QString file = m_home.configFolder() + QStringLiteral("/Velmora/VelmoraAuth.conf");
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
     }
 }
 

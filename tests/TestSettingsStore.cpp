@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSettings>
 
@@ -44,7 +42,6 @@ private slots:
     void valueOfAnotherTypeReadsAsMissing_data();
     void valueOfAnotherTypeReadsAsMissing();
     void keyPathsOutsideTheConfigFolderAreRefused();
-    void interruptedWriteLeavesOldOrNewContent();
     void machineKeyIsTheFirstSystemFolderHoldingIt();
     void machineKeyIsNeverWritten();
     void writtenTextIsTheTextQSettingsWrites_data();
@@ -66,7 +63,7 @@ private:
 
 void TestSettingsStore::init()
 {
-    QDir(m_home.configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+    m_home.clearSettings();
     qputenv("XDG_CONFIG_DIRS", m_home.systemConfigFolder().toUtf8());
 }
 
@@ -179,32 +176,6 @@ void TestSettingsStore::keyPathsOutsideTheConfigFolderAreRefused()
         QVERIFY(!m_store.readString(RegistryRoot::CurrentUser, key, u"v", value, m_error));
     }
     QVERIFY(!QFileInfo::exists(m_home.path() + QStringLiteral("/escape.conf")));
-}
-
-void TestSettingsStore::interruptedWriteLeavesOldOrNewContent()
-{
-    constexpr int valueSize = 200000;
-    for (int attempt = 0; attempt < 12; ++attempt) {
-        QProcess writer;
-        writer.start(
-            QStringLiteral(VELMORA_STORE_WRITER),
-            { QStringLiteral("Software\\Velmora\\VelmoraAuth"), QString::number(valueSize) });
-        // A writer killed just as QSettings made its lock file leaves it empty, and QLockFile
-        // only takes an empty lock over after 30 seconds.
-        QVERIFY(writer.waitForReadyRead(45000));
-        QTest::qWait(static_cast<int>(QRandomGenerator::global()->bounded(20, 200)));
-        writer.kill();
-        QVERIFY(writer.waitForFinished(5000));
-
-        QSettings store(storeFile(), QSettings::IniFormat);
-        QCOMPARE(store.status(), QSettings::NoError);
-        for (const char* name : { "v1", "v2", "v3", "v4" }) {
-            const QString value = store.value(QLatin1String(name)).toString();
-            QCOMPARE(value.size(), valueSize);
-            QVERIFY2(value.count(value.front()) == valueSize, "a value is whole");
-        }
-        QCOMPARE(modeOf(storeFile()), mode_t(0600));
-    }
 }
 
 namespace {

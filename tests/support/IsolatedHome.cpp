@@ -18,3 +18,8 @@ IsolatedHome::IsolatedHome()
     // The machine's presets too: one in /etc/xdg must not reach the tests.
     qputenv("XDG_CONFIG_DIRS", systemConfigFolder().toUtf8());
 }
+
+void IsolatedHome::clearSettings() const
+{
+    QDir(configFolder() + QStringLiteral("/Velmora")).removeRecursively();
+}

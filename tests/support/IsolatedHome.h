@@ -22,6 +22,8 @@ public:
         return systemConfigFolder() + QStringLiteral("/Velmora/VelmoraAuth.conf");
     }
     QString logFile() const { return stateFolder() + QStringLiteral("/Velmora/logs/app.log"); }
+    // The settings folder removed: the program starts as on a new account.
+    void clearSettings() const;
 
 private:
     QTemporaryDir m_dir;

@@ -5,6 +5,8 @@
 #include <QTcpServer>
 #include <QTemporaryFile>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <unistd.h>
 
@@ -91,7 +93,7 @@ startAppliance(std::vector<standin::ListenAddress> listeners,
 
 std::string refusal(const std::string& reason)
 {
-    return R"({"status":"fail","errors":")" + reason + "\"}";
+    return nlohmann::json { { "status", "fail" }, { "errors", reason } }.dump();
 }
 
 standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string body,

@@ -48,7 +48,8 @@ std::unique_ptr<standin::StandInAppliance>
 startAppliance(std::vector<standin::ListenAddress> listeners,
                std::vector<standin::Account> accounts = { { "ann", "secret", false } });
 
-// The appliance's refusal of a login or keep-alive, with its reason.
+// The appliance's refusal of a login or keep-alive, with its reason, which may hold anything:
+// JSON carries control characters escaped, and the client's parser turns them back into bytes.
 std::string refusal(const std::string& reason);
 
 standin::AnswerRule scripted(standin::Exchange exchange, int status, std::string body,

@@ -4,14 +4,16 @@
 #include "auth/VelmoraAuth.h"
 #include "portal/TimeWorker.h"
 
-#include <QImage>
-#include <QSystemTrayIcon>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QImage>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 
 // The tests' view into the window's members, taken under the window's own lock as every other
@@ -187,6 +189,21 @@ public:
         return !m_window.keepAliveUnderWay;
     }
     bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
+
+    // Waits until the steps handed to the GUI thread so far, and the steps they posted in turn,
+    // have run and no box is open: a box they were to show has been shown and answered by then.
+    bool guiStepsDone(int milliseconds = 10000)
+    {
+        auto done = std::make_shared<bool>(false);
+        m_window.onGuiThread(
+            [this, done] { QTimer::singleShot(0, &m_window, [done] { *done = true; }); });
+        const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait below sees the deadline when nothing else comes
+        wake.start(10);
+        while (!(*done && !QApplication::activeModalWidget()) && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return *done && !QApplication::activeModalWidget();
+    }
 
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
     QThread* tickerThread() { return m_window.keepAliveThread; }

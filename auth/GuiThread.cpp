@@ -37,14 +37,6 @@ void VelmoraAuth::paintNow()
         QCoreApplication::processEvents();
 }
 
-void VelmoraAuth::returnToLoginPage(std::uint64_t logins)
-{
-    onGuiThreadUnlessSuperseded(logins, [this] {
-        if (ui.stackedWidget->currentIndex() != 0)
-            ui.stackedWidget->setCurrentIndex(0);
-    });
-}
-
 void VelmoraAuth::offGuiThread(std::function<bool()> exchange, std::function<void(bool)> ended)
 {
     auto* exchangeThread = new QThread(this);

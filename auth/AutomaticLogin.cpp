@@ -2,8 +2,8 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 #include "auth/VelmoraAuth.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"

@@ -29,7 +29,7 @@ void VelmoraAuth::runGuiSteps()
         step();
 }
 
-void VelmoraAuth::paintNow()
+void VelmoraAuth::runPendingEvents()
 {
     // From another thread the GUI thread is not blocked and paints by itself; processing events
     // there would only re-enter whatever it is doing.

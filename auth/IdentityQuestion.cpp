@@ -1,7 +1,7 @@
 #include "auth/IdentityQuestion.h"
 
-#include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QMessageBox>

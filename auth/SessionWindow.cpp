@@ -1,8 +1,8 @@
 #include "auth/VelmoraAuth.h"
 
-#include "auth/ApplianceText.h"
 #include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 
 // The window's side of what the portal's exchanges ask of it: each widget step goes to the GUI
 // thread, and those given `logins` are skipped once the user has started a login since.
@@ -12,7 +12,7 @@ void VelmoraAuth::showConnectedPage(std::uint64_t logins, bool paint)
     onGuiThreadUnlessSuperseded(logins, [this, paint] {
         ui.stackedWidget->setCurrentIndex(2);
         if (paint)
-            paintNow();
+            runPendingEvents();
     });
 }
 
@@ -30,7 +30,7 @@ void VelmoraAuth::leaveConnectedPage(std::uint64_t logins)
         clearPasswordUnlessRemembered();
         if (ui.stackedWidget->currentIndex() == 2) {
             ui.stackedWidget->setCurrentIndex(0);
-            paintNow();
+            runPendingEvents();
         }
     });
 }
@@ -44,7 +44,7 @@ void VelmoraAuth::showLoggedOut()
 {
     onGuiThread([this] {
         ui.stackedWidget->setCurrentIndex(0);
-        paintNow();
+        runPendingEvents();
     });
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "auth/StaleInputFilter.h"
-#include "portal/HttpRequests.h"
+#include "portal/HttpEngine.h"
 #include "portal/SessionWindow.h"
 #include "settings/keepAliveData.h"
 #include "settings/Keyring.h"
@@ -226,8 +226,9 @@ private:
     // Widget steps of operations that may run on another thread: run at once on the GUI thread,
     // queued to it from any other, never waited for.
     void onGuiThread(std::function<void()> step);
-    // Lets the window paint a page switch before a blocking step; only on the GUI thread.
-    void paintNow();
+    // Runs every pending event, so a page switch is painted before a blocking step; nothing off
+    // the GUI thread.
+    void runPendingEvents();
 
     // Any state but unchecked counts as ticked.
     static bool isTicked(const QCheckBox* box);
@@ -280,7 +281,7 @@ private:
     std::deque<std::function<void()>> guiSteps;
     // The page the stacked widget shows, kept for threads that may not touch the widget.
     std::atomic<int> shownPage { 0 };
-    velmora::HttpRequests requests;
+    velmora::HttpEngine requests;
     // Login, session-check and exchange threads still alive; touched on the GUI thread only.
     std::vector<QPointer<QThread>> workerThreads;
     std::unique_ptr<StaleInputFilter> staleInput;

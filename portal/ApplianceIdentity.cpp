@@ -31,7 +31,7 @@ std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& given,
         return std::nullopt;
     }
     const Endpoint endpoint { *address, given.port, given.https };
-    velmora::HttpRequests::IdentityCheck check;
+    velmora::HttpEngine::IdentityCheck check;
     if (endpoint.https) {
         std::lock_guard lock(stateMutex);
         check.expected = trustedIdentities.identity(endpoint.address, endpoint.port);

@@ -7,9 +7,6 @@
 
 namespace velmora {
 
-// The home folder: $HOME, or the user's entry in the password database without it.
-QString homeFolder();
-
 // The folder that `variable` ("XDG_CONFIG_HOME", "XDG_STATE_HOME") names, or `underHome` in the
 // home folder when it is unset, empty or relative (the rules say a relative one is ignored).
 QString xdgUserFolder(const char* variable, const QString& underHome);

@@ -10,6 +10,9 @@
 
 namespace velmora {
 
+namespace {
+
+// $HOME, or the user's entry in the password database without it.
 QString homeFolder()
 {
     const QString home = qEnvironmentVariable("HOME");
@@ -19,6 +22,8 @@ QString homeFolder()
         return QFile::decodeName(entry->pw_dir);
     return QStringLiteral("/tmp");
 }
+
+} // namespace
 
 QString xdgUserFolder(const char* variable, const QString& underHome)
 {

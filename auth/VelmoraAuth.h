@@ -51,8 +51,8 @@ public:
     // Portal exchanges. Each sends one request to the appliance endpoint and blocks the calling
     // thread until the answer (or the client's time-outs); each reports by its result, by trace
     // lines and by errorMessage.
-    // `question`: the login's identity question, on the login thread that asks it; none elsewhere,
-    // where a changed identity is only told.
+    // `question`: the identity question of the login that runs the exchange; without one, a
+    // changed identity is only told.
     bool login(std::string username, std::string password, IdentityQuestion* question = nullptr);
     bool logout();
     bool keepALive();

@@ -1,36 +1,23 @@
 #include "app/LogLocation.h"
 
+#include "app/UserFolders.h"
+
+#include <QFile>
+
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
 
-namespace {
-
-std::string homeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/tmp";
-}
-
-} // namespace
-
 std::string logFilePath()
 {
-    // The XDG base directory rules: a relative $XDG_STATE_HOME is to be ignored.
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const std::string stateFolder =
-        (state && state[0] == '/') ? std::string(state) : homeFolder() + "/.local/state";
-    return stateFolder + "/Velmora/logs/app.log";
+    return QFile::encodeName(xdgUserFolder("XDG_STATE_HOME", QStringLiteral(".local/state")))
+               .toStdString()
+        + "/Velmora/logs/app.log";
 }
 
 namespace {
@@ -45,12 +32,11 @@ namespace {
 void prepareLogFile(const std::string& path)
 {
     const std::string folder = path.substr(0, path.rfind('/'));
-    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            cannot("make the folder", part);
-        if (slash == std::string::npos)
-            break;
+    if (QString failed; !makePrivateFolders(QFile::decodeName(folder.c_str()), &failed)) {
+        const int error = errno;
+        const std::string part = QFile::encodeName(failed).toStdString();
+        errno = error;
+        cannot("make the folder", part);
     }
     // An existing folder may have been made by the logging library, readable by everyone.
     if (::chmod(folder.c_str(), 0700) != 0)

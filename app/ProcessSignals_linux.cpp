@@ -1,7 +1,7 @@
 #include "app/ProcessSignals.h"
 
 #include "app/Trace.h"
-#include "portal/HttpRequests.h"
+#include "portal/HttpEngine.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -40,7 +40,7 @@ void watchSignals()
             continue;
         if (received != 1)
             return;
-        HttpRequests::cancelEverywhere();
+        HttpEngine::cancelEverywhere();
         [[maybe_unused]] const ssize_t written = ::write(quitPair[0], &number, 1);
     }
 }

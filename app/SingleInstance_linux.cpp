@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
-#include <QDir>
+#include "app/UserFolders.h"
+
 #include <QFile>
 #include <QLockFile>
 #include <QSocketNotifier>
@@ -30,12 +31,7 @@ bool isPrivateFolder(const QString& path)
 // Makes each missing folder of `path` for the user alone, and narrows the last one.
 bool makePrivateFolder(const QString& path)
 {
-    for (qsizetype slash = path.indexOf(QLatin1Char('/'), 1);;
-         slash = path.indexOf(QLatin1Char('/'), slash + 1)) {
-        ::mkdir(QFile::encodeName(path.left(slash < 0 ? path.size() : slash)).constData(), 0700);
-        if (slash < 0)
-            break;
-    }
+    makePrivateFolders(path);
     struct stat status = {};
     if (::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
         && status.st_uid == ::geteuid())
@@ -94,10 +90,7 @@ SingleInstanceLock::Result SingleInstanceLock::acquire()
     if (runtime.startsWith(QLatin1Char('/')) && isPrivateFolder(runtime)) {
         lockFile = runtime + QLatin1Char('/') + QString::fromStdString(m_name);
     } else {
-        const QString state = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
-        const QString folder = (state.startsWith(QLatin1Char('/'))
-                                    ? state
-                                    : QDir::homePath() + QStringLiteral("/.local/state"))
+        const QString folder = xdgUserFolder("XDG_STATE_HOME", QStringLiteral(".local/state"))
             + QStringLiteral("/Velmora/instance");
         if (!makePrivateFolder(folder))
             return Result::Unavailable;

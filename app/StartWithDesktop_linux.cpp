@@ -1,5 +1,7 @@
 #include "app/StartWithDesktop.h"
 
+#include "app/UserFolders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,10 +20,7 @@ const QString entryName = QStringLiteral("com.velmora.VelmoraAuth.desktop");
 
 QString autostartFolder()
 {
-    // The XDG base directory rules: a relative $XDG_CONFIG_HOME is to be ignored.
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    return (QDir::isAbsolutePath(configured) ? configured
-                                             : QDir::homePath() + QStringLiteral("/.config"))
+    return xdgUserFolder("XDG_CONFIG_HOME", QStringLiteral(".config"))
         + QStringLiteral("/autostart");
 }
 

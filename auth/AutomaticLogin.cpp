@@ -2,8 +2,8 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 #include "auth/VelmoraAuth.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -11,7 +11,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QThread>
 
@@ -414,14 +413,12 @@ AutomaticLogin::Outcome AutomaticLogin::attempt(std::uint64_t logins,
     // A changed identity is only told: the question belongs to a login from the window.
     VelmoraAuth::IdentityQuestion question;
     question.tellOnly = true;
-    VelmoraAuth::loginQuestion = &question;
-    const auto forgetQuestion = qScopeGuard([] { VelmoraAuth::loginQuestion = nullptr; });
 
     bool done = false;
     bool found = true;
     if (storedSession) {
         traceInfo("Automatic login confirms the stored session first");
-        done = window.keepAliveExchange(logins);
+        done = window.keepAliveExchange(logins, &question);
         if (done) {
             // Revived as the start-up check revives a session.
             bool revived = false;
@@ -438,7 +435,7 @@ AutomaticLogin::Outcome AutomaticLogin::attempt(std::uint64_t logins,
                     logins, [&window] { window.ui.stackedWidget->setCurrentIndex(2); });
         }
     } else {
-        done = loginWithRemembered(logins, remembered, found);
+        done = loginWithRemembered(logins, remembered, question, found);
     }
 
     if (window.isSuperseded(logins))
@@ -463,7 +460,8 @@ AutomaticLogin::Outcome AutomaticLogin::attempt(std::uint64_t logins,
 }
 
 bool AutomaticLogin::loginWithRemembered(std::uint64_t logins,
-                                         const velmora::RememberedLogin& remembered, bool& found)
+                                         const velmora::RememberedLogin& remembered,
+                                         velmora::IdentityQuestion& question, bool& found)
 {
     // The login workflow's search and login, with both auto-detect boxes ticked.
     VelmoraAuth& window = m_window;
@@ -478,10 +476,10 @@ bool AutomaticLogin::loginWithRemembered(std::uint64_t logins,
     traceInfo("Try to get fixedIP address and fixedPort number");
     if (!rememberedIP.empty()) {
         traceInfo("User have fixedIP and fixedPort. first check this.");
-        found = window.findIpAndPort(true, true, rememberedIP, rememberedPort);
+        found = window.findIpAndPort(true, true, rememberedIP, rememberedPort, &question);
     } else {
         traceInfo("First time, try to find fixedIP and fixedPort and isHttps");
-        found = window.findIpAndPort(true, true, std::string(), 0);
+        found = window.findIpAndPort(true, true, std::string(), 0, &question);
     }
     {
         std::lock_guard lock(window.stateMutex);
@@ -492,7 +490,7 @@ bool AutomaticLogin::loginWithRemembered(std::uint64_t logins,
     if (!found)
         return false;
     traceInfo("Device are connected to Velmora internet and all data are valid.");
-    return window.loginExchange(remembered.username, remembered.password, logins);
+    return window.loginExchange(remembered.username, remembered.password, logins, &question);
 }
 
 void AutomaticLogin::attemptEnded(Reason reason, Outcome outcome, const std::string& why)

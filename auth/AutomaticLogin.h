@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SystemEvents.h"
+#include "portal/SessionWindow.h"
 #include "settings/AutomaticLoginSettings.h"
 #include "settings/RememberedLogin.h"
 
@@ -80,7 +81,7 @@ private:
     Outcome attempt(std::uint64_t logins, const velmora::RememberedLogin& remembered,
                     std::string& why);
     bool loginWithRemembered(std::uint64_t logins, const velmora::RememberedLogin& remembered,
-                             bool& found);
+                             velmora::IdentityQuestion& question, bool& found);
     void attemptEnded(Reason reason, Outcome outcome, const std::string& why);
     void failed(Reason reason, Outcome outcome, const std::string& why);
     void resetBackOff();

@@ -39,11 +39,6 @@ void VelmoraAuth::setUpDesktopPresence()
     showTrayState();
 }
 
-void VelmoraAuth::notice(std::uint64_t logins, std::function<void(DesktopNotices&)> event)
-{
-    onGuiThreadUnlessSuperseded(logins, [this, event = std::move(event)] { event(*notices); });
-}
-
 void VelmoraAuth::showTrayState()
 {
     using velmora::TrayState;

@@ -29,20 +29,12 @@ void VelmoraAuth::runGuiSteps()
         step();
 }
 
-void VelmoraAuth::paintNow()
+void VelmoraAuth::runPendingEvents()
 {
     // From another thread the GUI thread is not blocked and paints by itself; processing events
     // there would only re-enter whatever it is doing.
     if (QThread::currentThread() == thread())
         QCoreApplication::processEvents();
-}
-
-void VelmoraAuth::returnToLoginPage(std::uint64_t logins)
-{
-    onGuiThreadUnlessSuperseded(logins, [this] {
-        if (ui.stackedWidget->currentIndex() != 0)
-            ui.stackedWidget->setCurrentIndex(0);
-    });
 }
 
 void VelmoraAuth::offGuiThread(std::function<bool()> exchange, std::function<void(bool)> ended)

@@ -1,7 +1,7 @@
 #include "auth/IdentityQuestion.h"
 
-#include "auth/ApplianceText.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 #include "auth/VelmoraAuth.h"
 
 #include <QMessageBox>
@@ -26,8 +26,9 @@ QString twoLines(const std::string& identity)
 
 } // namespace
 
-bool askToTrustNewIdentity(QWidget* parent, const std::string& endpoint,
-                           const std::string& remembered, const std::string& shown)
+void askToTrustNewIdentity(QWidget* parent, const std::string& endpoint,
+                           const std::string& remembered, const std::string& shown,
+                           std::function<void(bool)> answered)
 {
     const QString where = QString::fromStdString(endpoint);
     QString text = shown.empty()
@@ -45,14 +46,18 @@ bool askToTrustNewIdentity(QWidget* parent, const std::string& endpoint,
         + (shown.empty() ? QStringLiteral("\n\nTrust it and log in over plain HTTP?")
                          : QStringLiteral("\n\nTrust the new identity and log in?"));
 
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Appliance identity changed"), QString(),
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    box.exec();
-    return box.clickedButton() == box.button(QMessageBox::Yes);
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Appliance identity changed"),
+                                QString(), QMessageBox::Yes | QMessageBox::No, parent);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->setModal(true);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)] {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
+        box->deleteLater();
+    });
+    box->show();
 }
 
 std::string identityRefusedMessage(const std::string& endpoint)
@@ -72,34 +77,39 @@ std::string identityChangedNotice(const std::string& endpoint)
 
 } // namespace velmora
 
-bool VelmoraAuth::askOnGuiThread(const std::string& endpoint, const std::string& remembered,
-                                 const std::string& shown)
+VelmoraAuth::Answer VelmoraAuth::askToTrust(const std::string& endpoint,
+                                            const std::string& remembered, const std::string& shown)
 {
     // Written under questionMutex.
     auto answer = std::make_shared<std::optional<bool>>();
     {
         std::lock_guard lock(questionMutex);
         if (questionsClosed)
-            return false;
+            return Answer::programEnds;
     }
+    // The box has no event loop of its own: the steps and ticks queued behind this one run in
+    // the program's loop as they come, not inside the question. An Exit or a termination signal
+    // while it shows leaves it unanswered, and the end of the program answers for it.
     onGuiThread([this, answer, endpoint, remembered, shown] {
-        bool closed = false;
         {
             std::lock_guard lock(questionMutex);
-            closed = questionsClosed;
+            if (questionsClosed)
+                return;
         }
-        // An Exit or a termination signal while the box shows closes it: that answers No.
-        const bool trusted =
-            !closed && velmora::askToTrustNewIdentity(this, endpoint, remembered, shown);
-        {
-            std::lock_guard lock(questionMutex);
-            *answer = trusted;
-        }
-        questionAnswered.notify_all();
+        velmora::askToTrustNewIdentity(this, endpoint, remembered, shown,
+                                       [this, answer](bool trusted) {
+                                           {
+                                               std::lock_guard lock(questionMutex);
+                                               *answer = trusted;
+                                           }
+                                           questionAnswered.notify_all();
+                                       });
     });
     std::unique_lock lock(questionMutex);
     questionAnswered.wait(lock, [&] { return answer->has_value() || questionsClosed; });
-    return answer->value_or(false) && !questionsClosed;
+    if (!answer->has_value() || (questionsClosed && **answer))
+        return Answer::programEnds;
+    return **answer ? Answer::yes : Answer::no;
 }
 
 void VelmoraAuth::closeQuestions()
@@ -109,6 +119,19 @@ void VelmoraAuth::closeQuestions()
         questionsClosed = true;
     }
     questionAnswered.notify_all();
+}
+
+void VelmoraAuth::noteIdentityChange(const std::string& endpoint, const std::string& shown)
+{
+    {
+        std::lock_guard lock(stateMutex);
+        if (identityChangeTold == shown)
+            return;
+        identityChangeTold = shown;
+        identityNotice = velmora::identityChangedNotice(endpoint);
+    }
+    // Never in the middle of the exchange that noticed it, which may run on the GUI thread.
+    onGuiThread([this] { QTimer::singleShot(0, this, [this] { tellIdentityChange(); }); });
 }
 
 void VelmoraAuth::tellIdentityChange()

@@ -3,9 +3,9 @@
 #include "app/Ipv4Address.h"
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
 #include "auth/IdentityQuestion.h"
-#include "portal/HttpRequests.h"
+#include "auth/InformationBox.h"
+#include "portal/HttpEngine.h"
 #include "portal/PortalRequests.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
-#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -154,8 +153,6 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
     // Only a login that will send the password asks about an appliance's changed identity.
     IdentityQuestion question;
     question.mayAsk = valid;
-    loginQuestion = &question;
-    const auto forgetQuestion = qScopeGuard([] { loginQuestion = nullptr; });
 
     // Written whatever the validation says, so the form comes back as it was left.
     traceInfo("Check the rember me is checked or not");
@@ -183,10 +180,10 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
     bool found = false;
     if (!rememberedIP.empty() && form.autoDetectIp && form.autoDetectPort) {
         traceInfo("User have fixedIP and fixedPort. first check this.");
-        found = findIpAndPort(true, true, rememberedIP, rememberedPort);
+        found = findIpAndPort(true, true, rememberedIP, rememberedPort, &question);
     } else {
         traceInfo("First time, try to find fixedIP and fixedPort and isHttps");
-        found = findIpAndPort(form.autoDetectIp, form.autoDetectPort, form.ipText, port);
+        found = findIpAndPort(form.autoDetectIp, form.autoDetectPort, form.ipText, port, &question);
     }
     {
         std::lock_guard lock(stateMutex);
@@ -196,11 +193,11 @@ void VelmoraAuth::runLoginWorker(const LoginForm& form)
 
     if (valid && found) {
         traceInfo("Device are connected to Velmora internet and all data are valid.");
-        if (!login(form.username, form.password)) {
+        if (!login(form.username, form.password, &question)) {
             std::cout << "login not success" << std::endl;
             traceInfo("Login not success");
         }
-    } else if (valid && !question.refused) {
+    } else if (valid && !loginStopped(&question)) {
         setErrorMessage(velmora::networkFailureMessage);
         traceError(velmora::networkFailureMessage);
     }

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "auth/StaleInputFilter.h"
-#include "portal/HttpRequests.h"
+#include "portal/HttpEngine.h"
+#include "portal/SessionWindow.h"
 #include "settings/keepAliveData.h"
 #include "settings/Keyring.h"
-#include "settings/RememberedLogin.h"
 #include "settings/RegistryStore.h"
+#include "settings/RememberedLogin.h"
 #include "settings/TrustedIdentities.h"
 #include "ui_VelmoraAuth.h"
 
@@ -36,27 +37,32 @@ class TimeWorker;
 // The client's one window and the owner of all its state: the appliance endpoint, the portal
 // session, the login flags and the last message for the user. Every operation of the client is a
 // member function; each lives in the folder of the subsystem that owns it.
-class VelmoraAuth : public QMainWindow
+class VelmoraAuth : public QMainWindow, private velmora::SessionWindow
 {
     Q_OBJECT
 
 public:
+    // A login's question about a changed appliance identity, handed to each exchange it runs.
+    using IdentityQuestion = velmora::IdentityQuestion;
+
     explicit VelmoraAuth(QWidget* parent = nullptr);
     ~VelmoraAuth() override;
 
     // Portal exchanges. Each sends one request to the appliance endpoint and blocks the calling
     // thread until the answer (or the client's time-outs); each reports by its result, by trace
     // lines and by errorMessage.
-    bool login(std::string username, std::string password);
+    // `question`: the identity question of the login that runs the exchange; without one, a
+    // changed identity is only told.
+    bool login(std::string username, std::string password, IdentityQuestion* question = nullptr);
     bool logout();
     bool keepALive();
 
     // Appliance discovery, on the login thread. The probe makes an accepted address and port the
     // appliance endpoint; the search tries the candidates one after another until one answers.
-    bool isVelmora(std::string address, std::int32_t port);
+    bool isVelmora(std::string address, std::int32_t port, IdentityQuestion* question = nullptr);
     std::vector<std::string> traceroute();
     bool findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::string address,
-                       std::int32_t port);
+                       std::int32_t port, IdentityQuestion* question = nullptr);
 
     // The login workflow: startLogin puts the window in its waiting state and starts a login
     // thread; onLoginFinished shows the outcome when that thread is done.
@@ -121,9 +127,6 @@ private:
     void setUpDesktopPresence();
     // Shows in the tray what the window believes now; on the GUI thread.
     void showTrayState();
-    // Hands an event of the session to the notices, on the GUI thread, unless a login started
-    // after `logins`.
-    void notice(std::uint64_t logins, std::function<void(DesktopNotices&)> event);
     void connectFormActions();
     void logoutFromButton();
     void logoutFromButtonEnded(bool loggedOut);
@@ -165,43 +168,41 @@ private:
     // With the identity check: shownIdentity gets the identity the appliance's handshake showed.
     std::optional<velmora::HttpReply> sendPortalRequest(const Endpoint& endpoint,
                                                         const std::string& path,
+                                                        IdentityQuestion* question,
                                                         std::string* shownIdentity = nullptr);
 
-    // Trust on first use of each appliance endpoint over HTTPS. Every request to an endpoint with
-    // a trusted identity is checked in its TLS handshake and not sent to any other; a login from
-    // the window asks the user, once, whether to trust the new one, anything else tells them.
-    struct IdentityQuestion
-    {
-        bool mayAsk = false; // the form is valid: a login will follow
-        bool asked = false;
-        bool refused = false; // the user said No: the login ends
-        std::string refusedEndpoint;
-        // An automatic login only tells of a changed identity, and notes that it met one.
-        bool tellOnly = false;
-        bool changeSeen = false;
-    };
-    // The question of the login that runs on this thread; none on any other thread.
-    static thread_local IdentityQuestion* loginQuestion;
     std::optional<velmora::HttpReply> checkedGet(const Endpoint& endpoint, const std::string& path,
                                                  const std::string& userAgent,
+                                                 IdentityQuestion* question,
                                                  std::string* shownIdentity = nullptr);
     // After a mismatch: whether the new identity is trusted now (the user said Yes).
-    bool trustChangedIdentity(const Endpoint& endpoint, const std::string& remembered,
-                              const std::string& shown);
+    bool trustChangedIdentity(IdentityQuestion* question, const Endpoint& endpoint,
+                              const std::string& remembered, const std::string& shown);
     // Plain HTTP to an address that showed an identity over HTTPS: only with the user's word.
-    bool mayUsePlainHttp(const std::string& address, std::int32_t port);
-    bool loginStoppedByUser() const;
+    bool mayUsePlainHttp(IdentityQuestion* question, const std::string& address, std::int32_t port);
+    static bool loginStopped(const IdentityQuestion* question);
     // After a login over HTTPS, the identity it went through, unless one is trusted already.
     void rememberIdentity(const Endpoint& endpoint, const std::string& identity);
     void loadTrustedIdentities();
     void storeTrustedIdentities();
-    // On a login thread: shows the question on the GUI thread and waits for the answer, or for
-    // the end of the program, which answers No.
-    bool askOnGuiThread(const std::string& endpoint, const std::string& remembered,
-                        const std::string& shown);
+    // What the exchanges ask of the window (portal/SessionWindow.h), done in auth/.
+    Answer askToTrust(const std::string& endpoint, const std::string& remembered,
+                      const std::string& shown) override;
+    void noteIdentityChange(const std::string& endpoint, const std::string& shown) override;
+    void showConnectedPage(std::uint64_t logins, bool paint) override;
+    void showLoginPage(std::uint64_t logins) override;
+    void leaveConnectedPage(std::uint64_t logins) override;
+    void forgetTypedPassword() override;
+    void showLoggedOut() override;
+    void applianceAnswered(std::uint64_t logins) override;
+    void keepAliveUnanswered(std::uint64_t logins) override;
+    void sessionEnded(std::uint64_t logins, const std::string& reason) override;
+    void reloginFailed(std::uint64_t logins, const std::string& message) override;
+    void applianceEndedSession(const std::string& reason) override;
+    void sessionCheckEnded(bool revived) override;
+    // Answers the questions still open, and any asked later, with the end of the program.
     void closeQuestions();
-    // Tells the user once of an identity change that nobody was asked about.
-    void noteIdentityChange(const Endpoint& endpoint, const std::string& shown);
+    // Shows the notice of a changed identity, now or when the window shows again.
     void tellIdentityChange();
     void setErrorMessage(const std::string& message);
 
@@ -213,8 +214,9 @@ private:
     void setErrorMessage(const std::string& message, std::uint64_t logins);
     // A widget step that is skipped when a login started after `logins`.
     void onGuiThreadUnlessSuperseded(std::uint64_t logins, std::function<void()> step);
-    bool loginExchange(std::string username, std::string password, std::uint64_t logins);
-    bool keepAliveExchange(std::uint64_t logins);
+    bool loginExchange(std::string username, std::string password, std::uint64_t logins,
+                       IdentityQuestion* question);
+    bool keepAliveExchange(std::uint64_t logins, IdentityQuestion* question);
 
     // Runs an exchange on a fresh thread of its own, so the window answers however long the
     // appliance takes; `ended` gets its result on the GUI thread. The teardown cancels the
@@ -224,9 +226,9 @@ private:
     // Widget steps of operations that may run on another thread: run at once on the GUI thread,
     // queued to it from any other, never waited for.
     void onGuiThread(std::function<void()> step);
-    // Lets the window paint a page switch before a blocking step; only on the GUI thread.
-    void paintNow();
-    void returnToLoginPage(std::uint64_t logins);
+    // Runs every pending event, so a page switch is painted before a blocking step; nothing off
+    // the GUI thread.
+    void runPendingEvents();
 
     // Any state but unchecked counts as ticked.
     static bool isTicked(const QCheckBox* box);
@@ -279,7 +281,7 @@ private:
     std::deque<std::function<void()>> guiSteps;
     // The page the stacked widget shows, kept for threads that may not touch the widget.
     std::atomic<int> shownPage { 0 };
-    velmora::HttpRequests requests;
+    velmora::HttpEngine requests;
     // Login, session-check and exchange threads still alive; touched on the GUI thread only.
     std::vector<QPointer<QThread>> workerThreads;
     std::unique_ptr<StaleInputFilter> staleInput;

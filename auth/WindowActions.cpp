@@ -2,9 +2,9 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
 #include "auth/Browser.h"
-#include "portal/HttpRequests.h"
+#include "auth/InformationBox.h"
+#include "portal/HttpEngine.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -16,7 +16,7 @@ constexpr std::array<std::int32_t, 3> defaultPorts { 8090, 443, 80 };
 } // namespace
 
 bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::string address,
-                                std::int32_t port)
+                                std::int32_t port, IdentityQuestion* question)
 {
     try {
         std::string rememberedIP;
@@ -29,7 +29,7 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
 
         if (!rememberedIP.empty() && autoDetectIp && autoDetectPort) {
             // The endpoint of the last login first: when it answers, no route trace is needed.
-            const bool found = isVelmora(rememberedIP, rememberedPort);
+            const bool found = isVelmora(rememberedIP, rememberedPort, question);
             {
                 std::lock_guard lock(stateMutex);
                 isConnectedVelmora = found;
@@ -37,7 +37,7 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             if (found)
                 return true;
             // The user did not trust a changed identity: the login ends, with no other candidate.
-            if (loginStoppedByUser())
+            if (loginStopped(question))
                 return false;
         } else if (!autoDetectIp) {
             // The typed address as it will be contacted; a text that is no address is logged
@@ -49,14 +49,14 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
             if (!autoDetectPort) {
                 traceInfo("Hit the isVelmora with ip " + shown + " and port "
                           + std::to_string(port));
-                return isVelmora(address, port);
+                return isVelmora(address, port, question);
             }
             traceInfo("Hit the isVelmora with ip " + shown
                       + " and different-different port address");
             for (const std::int32_t candidate : defaultPorts) {
-                if (isVelmora(address, candidate))
+                if (isVelmora(address, candidate, question))
                     return true;
-                if (loginStoppedByUser())
+                if (loginStopped(question))
                     return false;
             }
             return false;
@@ -72,9 +72,9 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
         if (!autoDetectPort) {
             traceInfo("Hit the isVelmora with gateway ip address and port " + std::to_string(port));
             for (const std::string& gateway : gateways) {
-                if (isVelmora(gateway, port))
+                if (isVelmora(gateway, port, question))
                     return true;
-                if (loginStoppedByUser())
+                if (loginStopped(question))
                     return false;
             }
             return false;
@@ -83,9 +83,9 @@ bool VelmoraAuth::findIpAndPort(bool autoDetectIp, bool autoDetectPort, std::str
         for (const std::string& gateway : gateways) {
             std::cout << gateway << std::endl;
             for (const std::int32_t candidate : defaultPorts) {
-                if (isVelmora(gateway, candidate))
+                if (isVelmora(gateway, candidate, question))
                     return true;
-                if (loginStoppedByUser())
+                if (loginStopped(question))
                     return false;
             }
         }

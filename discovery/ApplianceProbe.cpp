@@ -7,7 +7,7 @@
 #include <exception>
 #include <iostream>
 
-bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
+bool VelmoraAuth::isVelmora(std::string address, std::int32_t port, IdentityQuestion* question)
 {
     try {
         const std::string portText = std::to_string(port);
@@ -35,7 +35,8 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
                   + url);
 
         // No User-Agent of the program's own: the probe goes out with the client's default.
-        const auto reply = checkedGet(Endpoint { address, port, https }, "/isvelmora.php", {});
+        const auto reply =
+            checkedGet(Endpoint { address, port, https }, "/isvelmora.php", {}, question);
         if (!reply) {
             traceError("Not gettring any response");
             return false;
@@ -54,7 +55,7 @@ bool VelmoraAuth::isVelmora(std::string address, std::int32_t port)
         traceInfo("Response body while isvelmora.php: " + shownBody);
         if (!marker)
             return false;
-        if (!https && !mayUsePlainHttp(address, port))
+        if (!https && !mayUsePlainHttp(question, address, port))
             return false;
 
         std::cout << "velmora....................isVelmora......set" << std::endl;

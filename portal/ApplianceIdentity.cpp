@@ -2,13 +2,8 @@
 
 #include "app/Ipv4Address.h"
 #include "app/Trace.h"
-#include "auth/IdentityQuestion.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
-
-#include <QTimer>
-
-thread_local VelmoraAuth::IdentityQuestion* VelmoraAuth::loginQuestion = nullptr;
 
 namespace {
 
@@ -22,6 +17,7 @@ std::string endpointText(const std::string& address, std::int32_t port)
 std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& given,
                                                           const std::string& path,
                                                           const std::string& userAgent,
+                                                          IdentityQuestion* question,
                                                           std::string* shownIdentity)
 {
     if (shownIdentity)
@@ -35,14 +31,15 @@ std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& given,
         return std::nullopt;
     }
     const Endpoint endpoint { *address, given.port, given.https };
-    velmora::HttpRequests::IdentityCheck check;
+    velmora::HttpEngine::IdentityCheck check;
     if (endpoint.https) {
         std::lock_guard lock(stateMutex);
         check.expected = trustedIdentities.identity(endpoint.address, endpoint.port);
     }
     auto reply =
         requests.get(endpoint.address, endpoint.port, endpoint.https, path, userAgent, &check);
-    if (check.mismatch && trustChangedIdentity(endpoint, check.expected, check.presented)) {
+    if (check.mismatch
+        && trustChangedIdentity(question, endpoint, check.expected, check.presented)) {
         // The request never left: it goes now, to the appliance the user trusts.
         check = { check.presented, {}, false };
         reply =
@@ -53,14 +50,13 @@ std::optional<velmora::HttpReply> VelmoraAuth::checkedGet(const Endpoint& given,
     return reply;
 }
 
-bool VelmoraAuth::trustChangedIdentity(const Endpoint& endpoint, const std::string& remembered,
-                                       const std::string& shown)
+bool VelmoraAuth::trustChangedIdentity(IdentityQuestion* question, const Endpoint& endpoint,
+                                       const std::string& remembered, const std::string& shown)
 {
-    IdentityQuestion* question = loginQuestion;
     if (!question || question->tellOnly) {
         if (question)
             question->changeSeen = true;
-        noteIdentityChange(endpoint, shown);
+        noteIdentityChange(endpointText(endpoint.address, endpoint.port), shown);
         return false;
     }
     // A login with an invalid form sends no password: it ends with its own message.
@@ -69,7 +65,15 @@ bool VelmoraAuth::trustChangedIdentity(const Endpoint& endpoint, const std::stri
     question->asked = true;
     const std::string where = endpointText(endpoint.address, endpoint.port);
     traceInfo("Ask the user whether to trust the new identity of the appliance at " + where);
-    if (!askOnGuiThread(where, remembered, shown)) {
+    const Answer answer = askToTrust(where, remembered, shown);
+    if (answer == Answer::programEnds) {
+        question->programEnded = true;
+        traceInfo("The program ends before the user answered about the new identity of the "
+                  "appliance at "
+                  + where);
+        return false;
+    }
+    if (answer == Answer::no) {
         question->refused = true;
         question->refusedEndpoint = where;
         traceError("The user does not trust the new identity of the appliance at " + where);
@@ -84,7 +88,8 @@ bool VelmoraAuth::trustChangedIdentity(const Endpoint& endpoint, const std::stri
     return true;
 }
 
-bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
+bool VelmoraAuth::mayUsePlainHttp(IdentityQuestion* question, const std::string& address,
+                                  std::int32_t port)
 {
     std::string remembered;
     {
@@ -96,7 +101,6 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
     if (remembered.empty())
         return true;
     const std::string where = endpointText(address, port);
-    IdentityQuestion* question = loginQuestion;
     if (question && question->tellOnly)
         question->changeSeen = true;
     if (!question || !question->mayAsk || question->asked) {
@@ -106,7 +110,14 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
     }
     question->asked = true;
     traceInfo("Ask the user whether to trust the appliance at " + where + " over plain HTTP");
-    if (!askOnGuiThread(where, remembered, {})) {
+    const Answer answer = askToTrust(where, remembered, {});
+    if (answer == Answer::programEnds) {
+        question->programEnded = true;
+        traceInfo("The program ends before the user answered about the appliance at " + where
+                  + " over plain HTTP");
+        return false;
+    }
+    if (answer == Answer::no) {
         question->refused = true;
         question->refusedEndpoint = where;
         traceError("The user does not trust the appliance at " + where + " over plain HTTP");
@@ -124,9 +135,9 @@ bool VelmoraAuth::mayUsePlainHttp(const std::string& address, std::int32_t port)
     return true;
 }
 
-bool VelmoraAuth::loginStoppedByUser() const
+bool VelmoraAuth::loginStopped(const IdentityQuestion* question)
 {
-    return loginQuestion && loginQuestion->refused;
+    return question && (question->refused || question->programEnded);
 }
 
 void VelmoraAuth::rememberIdentity(const Endpoint& endpoint, const std::string& identity)
@@ -168,18 +179,4 @@ void VelmoraAuth::storeTrustedIdentities()
                                    velmora::trustedIdentitiesValueName, velmora::widenBytes(text),
                                    ignored))
         traceError("Cannot store the identities of the appliances");
-}
-
-void VelmoraAuth::noteIdentityChange(const Endpoint& endpoint, const std::string& shown)
-{
-    {
-        std::lock_guard lock(stateMutex);
-        if (identityChangeTold == shown)
-            return;
-        identityChangeTold = shown;
-        identityNotice =
-            velmora::identityChangedNotice(endpointText(endpoint.address, endpoint.port));
-    }
-    // Never in the middle of the exchange that noticed it, which may run on the GUI thread.
-    onGuiThread([this] { QTimer::singleShot(0, this, [this] { tellIdentityChange(); }); });
 }

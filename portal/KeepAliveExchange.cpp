@@ -2,9 +2,6 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
-#include "auth/AutomaticLogin.h"
-#include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -15,10 +12,10 @@
 
 bool VelmoraAuth::keepALive()
 {
-    return keepAliveExchange(loginsStarted());
+    return keepAliveExchange(loginsStarted(), nullptr);
 }
 
-bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
+bool VelmoraAuth::keepAliveExchange(std::uint64_t logins, IdentityQuestion* question)
 {
     std::string sessionUserid, sessionUsername, sessionK1;
     {
@@ -35,7 +32,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
         const Endpoint endpoint = appliance();
         traceInfo(endpoint.https ? "hit keepalive API with https" : "hit keepalive API with http");
         std::cout << velmora::outsideText(path) << std::endl;
-        const auto reply = sendPortalRequest(endpoint, path);
+        const auto reply = sendPortalRequest(endpoint, path, question);
         if (!reply) {
             std::cout << "Respose failed" << std::endl;
             // No login is tried: the appliance may come back, and the tick goes on.
@@ -43,10 +40,10 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 traceInfo("Try to login when login failed.");
             setErrorMessage(velmora::networkFailureMessage, logins);
             traceError(velmora::networkFailureMessage);
-            notice(logins, [](DesktopNotices& notices) { notices.keepAliveUnanswered(); });
+            keepAliveUnanswered(logins);
             return false;
         }
-        notice(logins, [](DesktopNotices& notices) { notices.applianceAnswered(); });
+        applianceAnswered(logins);
         if (reply->status != 200) {
             std::cout << "Error" << reply->status << std::endl;
             setErrorMessage(velmora::connectionErrorMessage, logins);
@@ -90,7 +87,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
             // appliance, and failed logins count towards blocking the account.
             if (password.empty())
                 traceError("No password to log in again with");
-            else if (loginExchange(name, password, logins))
+            else if (loginExchange(name, password, logins, question))
                 return true;
         }
 
@@ -101,11 +98,8 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
             message = errorMessage;
         }
         const auto noticeEnd = [this, logins, relogin = answer.errors == "Session Expired",
-                                reason = velmora::shownMessage(answer.errors),
-                                loginMessage = velmora::shownMessage(message)] {
-            notice(logins, [=](DesktopNotices& notices) {
-                relogin ? notices.reloginFailed(loginMessage) : notices.sessionEnded(reason);
-            });
+                                reason = answer.errors, loginMessage = message] {
+            relogin ? reloginFailed(logins, loginMessage) : sessionEnded(logins, reason);
         };
         if (velmora::containsSessionEndText(message)) {
             {
@@ -117,8 +111,8 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 isLoggedOut = true;
                 errorMessage = answer.errorsJson;
             }
-            automaticLogin->applianceEnded(message);
-            returnToLoginPage(logins);
+            applianceEndedSession(message);
+            showLoginPage(logins);
             noticeEnd();
             return false;
         }
@@ -132,7 +126,7 @@ bool VelmoraAuth::keepAliveExchange(std::uint64_t logins)
                 isLoggedOut = true;
                 keepAliveWorker->enabled = false;
             }
-            returnToLoginPage(logins);
+            showLoginPage(logins);
             noticeEnd();
             return false;
         }
@@ -154,7 +148,7 @@ void VelmoraAuth::checkALive()
         // three in a row are told. One tick waits behind the keep-alive; later ones join it, so
         // no backlog runs once the appliance answers again.
         tickWaiting = true;
-        notices->keepAliveUnanswered();
+        keepAliveUnanswered(loginsStarted());
         return;
     }
     startKeepAlive();

@@ -2,8 +2,6 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/AutomaticLogin.h"
-#include "auth/DesktopNotices.h"
 #include "portal/PortalAnswers.h"
 #include "portal/PortalRequests.h"
 #include "portal/TimeWorker.h"
@@ -11,12 +9,13 @@
 #include <exception>
 #include <iostream>
 
-bool VelmoraAuth::login(std::string username, std::string password)
+bool VelmoraAuth::login(std::string username, std::string password, IdentityQuestion* question)
 {
-    return loginExchange(std::move(username), std::move(password), loginsStarted());
+    return loginExchange(std::move(username), std::move(password), loginsStarted(), question);
 }
 
-bool VelmoraAuth::loginExchange(std::string username, std::string password, std::uint64_t logins)
+bool VelmoraAuth::loginExchange(std::string username, std::string password, std::uint64_t logins,
+                                IdentityQuestion* question)
 {
     try {
         const Endpoint endpoint = appliance();
@@ -35,14 +34,14 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
         std::cout << "isHttps: " << endpoint.https << std::endl;
 
         std::string shownIdentity;
-        const auto reply = sendPortalRequest(endpoint, path, &shownIdentity);
+        const auto reply = sendPortalRequest(endpoint, path, question, &shownIdentity);
         std::cout << "....................." << (reply ? 1 : 0) << std::endl;
         if (!reply) {
             setErrorMessage(velmora::networkFailureMessage, logins);
             traceError(velmora::networkFailureMessage);
             return false;
         }
-        notice(logins, [](DesktopNotices& notices) { notices.applianceAnswered(); });
+        applianceAnswered(logins);
         std::cout << "++++++++" << reply->status << std::endl;
         traceInfo("Response code of Login API:" + std::to_string(reply->status));
         if (reply->status != 200) {
@@ -81,14 +80,8 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
                     keepAliveWorker->enabled = false;
                     isLoggedOut = true;
                 }
-                automaticLogin->applianceEnded(answer.errors);
-                onGuiThreadUnlessSuperseded(logins, [this] {
-                    clearPasswordUnlessRemembered();
-                    if (ui.stackedWidget->currentIndex() == 2) {
-                        ui.stackedWidget->setCurrentIndex(0);
-                        paintNow();
-                    }
-                });
+                applianceEndedSession(answer.errors);
+                leaveConnectedPage(logins);
                 return false;
             }
             std::cout << velmora::outsideText(answer.errorsJson) << std::endl;
@@ -120,10 +113,7 @@ bool VelmoraAuth::loginExchange(std::string username, std::string password, std:
         saveSessionValues();
         loadSessionValues();
         keepAliveWorker->enabled = true;
-        onGuiThreadUnlessSuperseded(logins, [this] {
-            ui.stackedWidget->setCurrentIndex(2);
-            paintNow();
-        });
+        showConnectedPage(logins, true);
         return true;
     } catch (const std::exception& error) {
         std::cout << "Error:" << error.what() << std::endl;

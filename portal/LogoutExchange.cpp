@@ -12,7 +12,7 @@ bool VelmoraAuth::logout()
 {
     try {
         traceInfo("Try to logout.");
-        onGuiThread([this] { clearPasswordUnlessRemembered(); });
+        forgetTypedPassword();
         // Whatever the appliance says, the session is over for this client.
         keepAliveWorker->enabled = false;
 
@@ -21,7 +21,7 @@ bool VelmoraAuth::logout()
         traceInfo(endpoint.https ? "Hit the logout API with https"
                                  : "Hit the logout API with http");
         std::cout << path << std::endl;
-        const auto reply = sendPortalRequest(endpoint, path);
+        const auto reply = sendPortalRequest(endpoint, path, nullptr);
         if (!reply) {
             std::cout << "Respose failed" << std::endl;
             setErrorMessage(velmora::networkFailureMessage);
@@ -54,10 +54,7 @@ bool VelmoraAuth::logout()
         keepAliveWorker->enabled = false;
         traceInfo("Successfully logout.");
         clearSessionValues();
-        onGuiThread([this] {
-            ui.stackedWidget->setCurrentIndex(0);
-            paintNow();
-        });
+        showLoggedOut();
         return true;
     } catch (const std::exception& error) {
         std::cout << "Error:" << error.what() << std::endl;

@@ -10,9 +10,10 @@ VelmoraAuth::Endpoint VelmoraAuth::appliance() const
 
 std::optional<velmora::HttpReply> VelmoraAuth::sendPortalRequest(const Endpoint& endpoint,
                                                                  const std::string& path,
+                                                                 IdentityQuestion* question,
                                                                  std::string* shownIdentity)
 {
-    return checkedGet(endpoint, path, velmora::portalUserAgent, shownIdentity);
+    return checkedGet(endpoint, path, velmora::portalUserAgent, question, shownIdentity);
 }
 
 void VelmoraAuth::setErrorMessage(const std::string& message)

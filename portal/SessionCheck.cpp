@@ -1,7 +1,5 @@
 #include "auth/VelmoraAuth.h"
 
-#include "auth/AutomaticLogin.h"
-
 #include "portal/TimeWorker.h"
 
 #include <QThread>
@@ -21,7 +19,7 @@ void VelmoraAuth::startSessionCheck()
     connect(checkThread, &QThread::started, context, [this, checkThread, logins] {
         // isLoggedOut is still false from construction, so this keep-alive goes out.
         bool revived = false;
-        if (keepAliveExchange(logins)) {
+        if (keepAliveExchange(logins, nullptr)) {
             {
                 std::lock_guard lock(stateMutex);
                 revived = userLogins == logins;
@@ -32,11 +30,10 @@ void VelmoraAuth::startSessionCheck()
                 }
             }
             if (revived)
-                onGuiThreadUnlessSuperseded(logins,
-                                            [this] { ui.stackedWidget->setCurrentIndex(2); });
+                showConnectedPage(logins, false);
         }
         emit keepAliveFinished();
-        onGuiThread([this, revived] { automaticLogin->sessionCheckEnded(revived); });
+        sessionCheckEnded(revived);
         checkThread->quit();
         workEnds();
     });

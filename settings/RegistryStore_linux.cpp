@@ -2,6 +2,8 @@
 
 #include "settings/IniText.h"
 
+#include "app/UserFolders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,10 +30,7 @@ constexpr QFile::Permissions ownerOnlyFile = QFile::ReadOwner | QFile::WriteOwne
 
 QString configFolder()
 {
-    // The XDG base directory rules: a relative $XDG_CONFIG_HOME is to be ignored.
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    return QDir::isAbsolutePath(configured) ? configured
-                                            : QDir::homePath() + QStringLiteral("/.config");
+    return velmora::xdgUserFolder("XDG_CONFIG_HOME", QStringLiteral(".config"));
 }
 
 // The system config folders, most important first. The XDG base directory rules: unset or empty
@@ -84,17 +83,7 @@ QString storeFile(RegistryRoot root, const std::u16string& keyPath)
 // for every folder made here; the umask may only narrow it further).
 bool makePrivateFolder(const QString& folder)
 {
-    if (QFileInfo::exists(folder))
-        return true;
-    QDir parent(QDir::rootPath());
-    for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        const QString next = parent.filePath(part);
-        if (!QFileInfo::exists(next) && ::mkdir(QFile::encodeName(next).constData(), 0700) != 0
-            && errno != EEXIST)
-            return false;
-        parent.setPath(next);
-    }
-    return true;
+    return QFileInfo::exists(folder) || velmora::makePrivateFolders(folder);
 }
 
 // Writers of one store take turns, so that none replaces the file with an edit of content that

@@ -2,9 +2,9 @@
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
-#include "auth/ApplianceText.h"
 #include "auth/AutomaticLogin.h"
 #include "auth/DesktopNotices.h"
+#include "auth/InformationBox.h"
 #include "settings/ByteText.h"
 #include "settings/SettingsKey.h"
 

@@ -5,8 +5,10 @@
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
 
+#include <QAction>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QSslCertificate>
 #include <QSslKey>
 
@@ -65,6 +67,7 @@ private slots:
     void noDowngradeToPlainHttpWithoutAsking();
     void plainHttpYesKeepsTheKeysOfOtherPorts();
     void endOfProgramAnswersAWaitingQuestion();
+    void exitWhileTheQuestionShowsEndsTheProgramNotTheLogin();
     void damagedStoredEntriesAreLeftOut();
     void pinsAreKeptUnderTheCanonicalAddress();
 
@@ -349,6 +352,41 @@ void TestApplianceIdentity::endOfProgramAnswersAWaitingQuestion()
     QVERIFY(log.contains(QStringLiteral("All background work has ended.")));
     QVERIFY(m_boxes->shown.isEmpty());
     QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+}
+
+void TestApplianceIdentity::exitWhileTheQuestionShowsEndsTheProgramNotTheLogin()
+{
+    logIn();
+    QTest::mouseClick(ui().logout, Qt::LeftButton);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 0);
+    replaceWithNewKey(m_appliance);
+
+    // Exit from the tray instead of an answer, once the question shows.
+    m_boxes.reset();
+    bool exited = false;
+    QTimer exitAtTheQuestion;
+    connect(&exitAtTheQuestion, &QTimer::timeout, this, [&] {
+        if (!exited && qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            exited = true;
+            m_inspect->exitAction()->trigger();
+        }
+    });
+    exitAtTheQuestion.start(20);
+    const LogTail log(m_home.logFile());
+    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
+    QTRY_VERIFY(exited);
+    // As the program's entry does once its event loop has returned.
+    m_inspect.reset();
+    m_window.reset();
+    QVERIFY(log.hasLine("info", "Triggered exit button."));
+    QVERIFY(log.contains(QStringLiteral("The program ends before the user answered")));
+    QVERIFY(!log.contains(QStringLiteral("does not trust")));
+    QCOMPARE(treatments(*m_appliance), std::vector<std::string> { "handshake-only" });
+    // Exit left the application quitting, where every later event loop ends at once; a run of
+    // the main loop of its own clears that for the cases that follow.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 void TestApplianceIdentity::damagedStoredEntriesAreLeftOut()

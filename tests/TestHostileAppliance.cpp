@@ -1,5 +1,5 @@
 #include "app/OutsideText.h"
-#include "auth/ApplianceText.h"
+#include "auth/InformationBox.h"
 #include "support/ModalBoxes.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"

@@ -1,4 +1,4 @@
-#include "portal/HttpRequests.h"
+#include "portal/HttpEngine.h"
 
 #include "app/OutsideText.h"
 #include "app/Trace.h"
@@ -26,7 +26,7 @@ std::string secondsText(std::chrono::milliseconds duration)
 } // namespace
 
 // The clients under way, so that cancelAll() reaches them from any thread.
-struct HttpRequests::Requests
+struct HttpEngine::Requests
 {
     std::mutex mutex;
     std::set<void*> clients;
@@ -51,7 +51,7 @@ std::vector<std::weak_ptr<void>> everyRequests;
 
 } // namespace
 
-HttpRequests::HttpRequests()
+HttpEngine::HttpEngine()
     : m_requests(std::make_shared<Requests>())
 {
     std::lock_guard lock(everyRequestsMutex);
@@ -59,14 +59,14 @@ HttpRequests::HttpRequests()
     everyRequests.push_back(m_requests);
 }
 
-HttpRequests::~HttpRequests() = default;
+HttpEngine::~HttpEngine() = default;
 
-void HttpRequests::cancelAll()
+void HttpEngine::cancelAll()
 {
     m_requests->cancelAll();
 }
 
-void HttpRequests::cancelEverywhere()
+void HttpEngine::cancelEverywhere()
 {
     std::vector<std::shared_ptr<Requests>> all;
     {
@@ -80,15 +80,15 @@ void HttpRequests::cancelEverywhere()
         requests->cancelAll();
 }
 
-void HttpRequests::setDeadline(std::chrono::milliseconds deadline)
+void HttpEngine::setDeadline(std::chrono::milliseconds deadline)
 {
     std::lock_guard lock(m_requests->mutex);
     m_requests->deadline = deadline;
 }
 
-std::optional<HttpReply> HttpRequests::get(const std::string& host, std::int32_t port, bool https,
-                                           const std::string& path, const std::string& userAgent,
-                                           IdentityCheck* identity)
+std::optional<HttpReply> HttpEngine::get(const std::string& host, std::int32_t port, bool https,
+                                         const std::string& path, const std::string& userAgent,
+                                         IdentityCheck* identity)
 {
     // A number beyond the range would be cut to 16 bits further down (65616 to 80).
     if (port < 1 || port > 65535) {

@@ -1,4 +1,4 @@
-#include "auth/ApplianceText.h"
+#include "auth/InformationBox.h"
 
 #include "app/OutsideText.h"
 

@@ -17,17 +17,17 @@ namespace velmora {
 // encoded answer, and ends each request at its deadline however slowly its answer drips in.
 // A request cut off or refused ends as one that got no answer, with an error trace line that
 // says why.
-class HttpRequests
+class HttpEngine
 {
 public:
     static constexpr std::size_t maxBodyBytes = 64 * 1024;
     static constexpr std::size_t headBytes = 32 * 1024;
     static constexpr std::chrono::milliseconds defaultDeadline { std::chrono::seconds(300) };
 
-    HttpRequests();
-    ~HttpRequests();
-    HttpRequests(const HttpRequests&) = delete;
-    HttpRequests& operator=(const HttpRequests&) = delete;
+    HttpEngine();
+    ~HttpEngine();
+    HttpEngine(const HttpEngine&) = delete;
+    HttpEngine& operator=(const HttpEngine&) = delete;
 
     // The identity check of an HTTPS request (HttpClient.h says what an identity is).
     struct IdentityCheck
@@ -49,7 +49,7 @@ public:
     // they wait for (a connection, a handshake, an answer). Never waits.
     void cancelAll();
 
-    // cancelAll() for every HttpRequests of the process: for the end of the program on a
+    // cancelAll() for every HttpEngine of the process: for the end of the program on a
     // termination signal, which comes while the threads that would cancel may all be blocked.
     static void cancelEverywhere();
 

@@ -145,15 +145,9 @@ void SystemEvents::Watcher::runWindow()
     windowType.lpszClassName = windowClass;
     // Registered once per process; a second watcher finds it there.
     RegisterClassExW(&windowType);
-    // Top-level and never shown: a message-only window would not get the broadcast. A desktop
-    // that is still coming up (a loaded machine at logon) can refuse the first ones.
-    HWND window = nullptr;
-    for (int attempt = 0; attempt < 5 && !window; ++attempt) {
-        if (attempt > 0)
-            Sleep(1000);
-        window = CreateWindowExW(0, windowClass, L"Velmora Auth system events", WS_OVERLAPPED, 0,
-                                 0, 0, 0, nullptr, nullptr, windowType.hInstance, this);
-    }
+    // Top-level and never shown: a message-only window would not get the broadcast.
+    HWND window = CreateWindowExW(0, windowClass, L"Velmora Auth system events", WS_OVERLAPPED, 0,
+                                  0, 0, 0, nullptr, nullptr, windowType.hInstance, this);
     {
         std::lock_guard lock(m_mutex);
         m_window = window;

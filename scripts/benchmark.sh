@@ -22,7 +22,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-scripts/install-deps.sh run
+# The test set: the stand-in's and the desktop's tools (Xvfb, dbus-daemon, gnome-keyring).
+scripts/install-deps.sh test
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF
 fi
@@ -48,8 +49,12 @@ measure() {
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
     [ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 2; } >&2
     export DISPLAY=":$(cat "$work/display")"
-    # The programs run from the checkout, where the window icon assets/icon.ico is.
-    "$build/tools/benchmark/velmora-bench" \
+    # The programs run from the checkout, where the window icon assets/icon.ico is. They run in
+    # a desktop session as a user's is: a session bus with an unlocked keyring, so that none of
+    # them starts a bus of its own (X11 autolaunch) or a keyring daemon in the middle of a measure.
+    dbus-run-session -- bash -c \
+        'echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null && exec "$@"' \
+        desktop "$build/tools/benchmark/velmora-bench" \
         --program "$build/velmora-auth" \
         --floor "$build/tools/benchmark/velmora-bench-floor" \
         --harness "$build/tools/benchmark/velmora-bench-login" \

@@ -633,7 +633,7 @@ std::vector<Row> Benchmark::rows() const
           1,
           summarise(m_discoveryProgram),
           summarise(m_discoveryBare),
-          "a bare program: tracer, libcurl loaded, six fresh GETs, one sync, the box",
+          "a bare program: tracer, six fresh GETs, one sync, the box",
           { Kind::ratioAtMost, 1.5 } },
         { "Discovery against the requests alone (ms)",
           1,

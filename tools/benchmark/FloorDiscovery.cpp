@@ -2,9 +2,9 @@
 // done by a bare program with the same window on the same display. From the moment its event
 // loop runs to the box shown:
 //   - the same tracer command, started the same way (popen, read to its end);
-//   - libcurl loaded, as velmora-auth loads its HTTP module at the first need (a start maps no
-//     TLS library), and the same six fresh requests made with it: for each gateway the probe on
-//     8090 and 443 over HTTPS and on 80 over HTTP, each of which must be refused;
+//   - the same six fresh requests, made with libcurl as velmora-auth makes them: for each gateway
+//     the probe on 8090 and 443 over HTTPS and on 80 over HTTP, each of which must be refused
+//     (libcurl is in place before, as the program's typing loaded its HTTP module);
 //   - one small file written and synced, as the form's settings are;
 //   - the same message box, with the same text, over the window.
 //
@@ -16,7 +16,6 @@
 #include "portal/PortalRequests.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <QApplication>
 #include <QDir>
@@ -52,56 +51,23 @@ std::string readCommand(const std::string& command)
     return output;
 }
 
-// libcurl's calls, from the library loaded at run time.
-struct Curl
-{
-    decltype(&curl_global_init) globalInit;
-    decltype(&curl_easy_init) init;
-    decltype(&curl_easy_setopt) setopt;
-    decltype(&curl_easy_perform) perform;
-    decltype(&curl_easy_cleanup) cleanup;
-};
-
-Curl loadCurl()
-{
-    void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!library)
-        throw std::runtime_error(std::string("libcurl did not load: ") + ::dlerror());
-    const auto call = [library](const char* name) {
-        void* address = ::dlsym(library, name);
-        if (!address)
-            throw std::runtime_error(std::string("libcurl lacks ") + name);
-        return address;
-    };
-    Curl curl {
-        reinterpret_cast<decltype(&curl_global_init)>(call("curl_global_init")),
-        reinterpret_cast<decltype(&curl_easy_init)>(call("curl_easy_init")),
-        reinterpret_cast<decltype(&curl_easy_setopt)>(call("curl_easy_setopt")),
-        reinterpret_cast<decltype(&curl_easy_perform)>(call("curl_easy_perform")),
-        reinterpret_cast<decltype(&curl_easy_cleanup)>(call("curl_easy_cleanup")),
-    };
-    if (curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-        throw std::runtime_error("libcurl did not start");
-    return curl;
-}
-
 // One fresh handle per request; true when the request was refused, as it must be.
-bool refused(const Curl& curl, const std::string& gateway, int port)
+bool refused(const std::string& gateway, int port)
 {
     const bool https = port != 80;
     const std::string url =
         (https ? "https://" : "http://") + gateway + ":" + std::to_string(port) + "/isvelmora.php";
-    CURL* handle = curl.init();
+    CURL* handle = curl_easy_init();
     if (!handle)
         throw std::runtime_error("libcurl gave no handle");
-    curl.setopt(handle, CURLOPT_URL, url.c_str());
-    curl.setopt(handle, CURLOPT_NOPROXY, "*");
-    curl.setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl.setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-    curl.setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, 2000L);
-    curl.setopt(handle, CURLOPT_TIMEOUT_MS, 4000L);
-    const CURLcode result = curl.perform(handle);
-    curl.cleanup(handle);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, 2000L);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, 4000L);
+    const CURLcode result = curl_easy_perform(handle);
+    curl_easy_cleanup(handle);
     return result == CURLE_COULDNT_CONNECT;
 }
 
@@ -142,6 +108,10 @@ int main(int argc, char* argv[])
         std::cerr << "usage: velmora-bench-discovery-floor RESULT_FILE GATEWAY...\n";
         return 2;
     }
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        std::cerr << "velmora-bench-discovery-floor: libcurl did not start\n";
+        return 1;
+    }
     std::vector<std::string> gateways;
     for (const QString& gateway : arguments.mid(1))
         gateways.push_back(gateway.toStdString());
@@ -158,10 +128,9 @@ int main(int argc, char* argv[])
             const auto start = Clock::now();
             if (readCommand(velmora::bench::fakeTraceCommand(gateways)).empty())
                 throw std::runtime_error("the tracer command printed nothing");
-            const Curl curl = loadCurl();
             for (const std::string& gateway : gateways) {
                 for (const int port : { 8090, 443, 80 }) {
-                    if (!refused(curl, gateway, port))
+                    if (!refused(gateway, port))
                         throw std::runtime_error(gateway + ":" + std::to_string(port)
                                                  + " was not refused");
                 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures velmora-auth against its floors and prints one table of medians with the budgets
-# (README.md, "Performance"):
+# (docs/performance.md):
 #   scripts/benchmark.sh              11 runs of start and memory, 5 of login, login with a busy
 #                                     disk, discovery and idle (60-second windows); budgets
 #                                     checked

@@ -62,8 +62,9 @@ for _ in 1 2 3; do
     sleep 1
 done
 # A fresh prefix came up with the default driver: its desktop, made without a display, makes no
-# windows for anyone. Ended here, it comes up again with the null driver for the tests.
-"${wine}server" -k 2>/dev/null
+# windows for anyone. Waiting for the server to end by itself ends that desktop too, and lets the
+# prefix's set-up finish first instead of killing it half way; the tests then get a desktop with
+# the null driver.
 "${wine}server" -w 2>/dev/null
 
 run_doctest all-cases "$expected" "$program" || exit 1

@@ -61,13 +61,12 @@ public:
 private slots:
     void init();
     void cleanup();
-    void typedLoginStoresTheEndpointAndLogoutReturns();
+    void typedLoginIsStoredAndItsEndpointTriedFirstAfterALogout();
     void failedLoginShowsItsBoxOverTheForm_data();
     void failedLoginShowsItsBoxOverTheForm();
     void validationMessagesComeInOrder_data();
     void validationMessagesComeInOrder();
     void invalidFormIsRememberedAndStillSearched();
-    void rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked();
     void administratorPresetSparesTheFirstLoginTheRouteTrace();
     void returnPressesLoginAndFurtherPressesStartNothing();
     void failedLogoutShowsItsBoxAndStillReturns();
@@ -125,7 +124,7 @@ void TestLoginWorkflow::typeForm(const QString& password, const QString& address
     typeInto(ui().lineEdit_password, password);
 }
 
-void TestLoginWorkflow::typedLoginStoresTheEndpointAndLogoutReturns()
+void TestLoginWorkflow::typedLoginIsStoredAndItsEndpointTriedFirstAfterALogout()
 {
     for (const char16_t* name : { u"username", u"password", u"rememberme" })
         QVERIFY(storeValue(name, "old"));
@@ -182,6 +181,19 @@ void TestLoginWorkflow::typedLoginStoresTheEndpointAndLogoutReturns()
     QVERIFY(m_appliance->sessions().empty());
     QVERIFY2(ui().lineEdit_password->text().isEmpty(), "not remembered, so the password goes");
     QCOMPARE(storedValue(u"keep_fixedIP"), "");
+
+    // Both boxes ticked again: the endpoint of the last login is probed, whatever the fields say.
+    click(ui().autoDetectIpAddress);
+    click(ui().autoDetectPortAddress);
+    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.99"));
+    typeInto(ui().lineEdit_password, QStringLiteral("secret"));
+    m_appliance->clearRequestLog();
+    click(ui().login);
+    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
+    const auto again = m_appliance->requestLog();
+    QCOMPARE(again.size(), size_t(2));
+    QCOMPARE(again[0].listener.port, m_appliance->listeners().at(0).port);
+    QCOMPARE(again[0].path, "/isvelmora.php");
 }
 
 void TestLoginWorkflow::failedLoginShowsItsBoxOverTheForm_data()
@@ -296,26 +308,6 @@ void TestLoginWorkflow::invalidFormIsRememberedAndStillSearched()
     startWindow(Show::hidden);
     QCOMPARE(ui().lineEdit_username->text(), QStringLiteral("Jürgen"));
     QVERIFY(ui().remberMe->isChecked());
-}
-
-void TestLoginWorkflow::rememberedEndpointIsTriedFirstWhenBothBoxesAreTicked()
-{
-    logInFromForm();
-    logOutFromButton();
-    QTRY_VERIFY(ui().logout->isEnabled());
-
-    // Both boxes ticked again: the endpoint of the last login is probed, whatever the fields say.
-    click(ui().autoDetectIpAddress);
-    click(ui().autoDetectPortAddress);
-    typeInto(ui().lineEdit_ipAdress, QStringLiteral("127.0.0.99"));
-    typeInto(ui().lineEdit_password, QStringLiteral("secret")); // the logout cleared it
-    m_appliance->clearRequestLog();
-    click(ui().login);
-    QTRY_COMPARE(ui().stackedWidget->currentIndex(), 2);
-    const auto log = m_appliance->requestLog();
-    QCOMPARE(log.size(), size_t(2));
-    QCOMPARE(log[0].listener.port, m_appliance->listeners().at(0).port);
-    QCOMPARE(log[0].path, "/isvelmora.php");
 }
 
 void TestLoginWorkflow::administratorPresetSparesTheFirstLoginTheRouteTrace()

@@ -21,8 +21,7 @@ public:
 private slots:
     void loginAnswerIsJudgedInOrder_data();
     void loginAnswerIsJudgedInOrder();
-    void acceptedLoginKeepsTheValuesAsJsonText();
-    void refusedLoginKeepsPlainAndQuotedText();
+    void loginAnswerKeepsItsValuesAsJsonText();
     void deeplyNestedDataIsAcceptedWithoutEcho();
     void keepAliveAnswerIsJudgedInOrder_data();
     void keepAliveAnswerIsJudgedInOrder();
@@ -112,7 +111,7 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder()
         QCOMPARE(QString::fromStdString(answer.trace), trace);
 }
 
-void TestPortalAnswers::acceptedLoginKeepsTheValuesAsJsonText()
+void TestPortalAnswers::loginAnswerKeepsItsValuesAsJsonText()
 {
     const LoginAnswer answer = velmora::readLoginAnswer(
         R"({"status":"success","data":{"userid":12.5,"username":"a\"n\u00fc","k1":9007199254740993}})");
@@ -121,15 +120,13 @@ void TestPortalAnswers::acceptedLoginKeepsTheValuesAsJsonText()
     QCOMPARE(answer.username, "a\\\"nü"); // escapes as sent, the quotation marks gone
     QCOMPARE(answer.k1, "9007199254740993");
     QCOMPARE(answer.status, "\"success\"");
-}
 
-void TestPortalAnswers::refusedLoginKeepsPlainAndQuotedText()
-{
-    const LoginAnswer answer =
+    // A refusal's text both plain and as JSON text.
+    const LoginAnswer refused =
         velmora::readLoginAnswer(R"({"status":"fail","errors":"Bad \"pw\""})");
-    QCOMPARE(answer.kind, LoginAnswer::Kind::Refused);
-    QCOMPARE(answer.errors, "Bad \"pw\"");
-    QCOMPARE(answer.errorsJson, "\"Bad \\\"pw\\\"\"");
+    QCOMPARE(refused.kind, LoginAnswer::Kind::Refused);
+    QCOMPARE(refused.errors, "Bad \"pw\"");
+    QCOMPARE(refused.errorsJson, "\"Bad \\\"pw\\\"\"");
 }
 
 void TestPortalAnswers::deeplyNestedDataIsAcceptedWithoutEcho()

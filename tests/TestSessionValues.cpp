@@ -44,10 +44,9 @@ private slots:
     void loadParsesPortAndScheme();
     void clearedSessionLoadsAsLoggedOutEndpoint();
     void saveReportsEveryValueWithTheOutcomeOfTheGroup();
-    void rememberMeIsTickedByExactlyYes_data();
-    void rememberMeIsTickedByExactlyYes();
+    void rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing_data();
+    void rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing();
     void nonAsciiCredentialsComeBackByteForByte();
-    void aMissingValueDoesNotStopTheOthers();
     void administratorPresetFillsOnlyAMissingEndpoint_data();
     void administratorPresetFillsOnlyAMissingEndpoint();
     void killedSavesLeaveEachGroupAllOldOrAllNew();
@@ -214,7 +213,7 @@ void TestSessionValues::saveReportsEveryValueWithTheOutcomeOfTheGroup()
     }
 }
 
-void TestSessionValues::rememberMeIsTickedByExactlyYes_data()
+void TestSessionValues::rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("ticked");
@@ -225,13 +224,17 @@ void TestSessionValues::rememberMeIsTickedByExactlyYes_data()
     QTest::newRow("blanked") << "" << false;
 }
 
-void TestSessionValues::rememberMeIsTickedByExactlyYes()
+void TestSessionValues::rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing()
 {
     QFETCH(QString, stored);
     QFETCH(bool, ticked);
+    QVERIFY(storeValue(u"password", "only-the-password"));
     QVERIFY(storeValue(u"rememberme", stored.toStdString()));
     VelmoraAuth window;
-    QCOMPARE(VelmoraAuthInspector(window).ui().remberMe->isChecked(), ticked);
+    VelmoraAuthInspector inspect(window);
+    QCOMPARE(inspect.ui().remberMe->isChecked(), ticked);
+    QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
+    QCOMPARE(inspect.ui().lineEdit_password->text(), "only-the-password");
 }
 
 void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
@@ -252,17 +255,6 @@ void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
     VelmoraAuthInspector inspect(window);
     QCOMPARE(inspect.ui().lineEdit_username->text(), name);
     QCOMPARE(inspect.ui().lineEdit_password->text(), password);
-    QVERIFY(inspect.ui().remberMe->isChecked());
-}
-
-void TestSessionValues::aMissingValueDoesNotStopTheOthers()
-{
-    QVERIFY(storeValue(u"password", "only-the-password"));
-    QVERIFY(storeValue(u"rememberme", "Yes"));
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
-    QCOMPARE(inspect.ui().lineEdit_password->text(), "only-the-password");
     QVERIFY(inspect.ui().remberMe->isChecked());
 }
 

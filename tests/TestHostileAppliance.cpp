@@ -1,5 +1,6 @@
 #include "app/OutsideText.h"
 #include "auth/InformationBox.h"
+#include "portal/PortalRequests.h"
 #include "support/ModalBoxes.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
@@ -170,7 +171,6 @@ private slots:
     void refusalsAreShownAsShortPlainText();
     void forgedLinesStayOnTheirLine_data();
     void forgedLinesStayOnTheirLine();
-    void echoedPasswordReachesNeitherLogNorConsole();
     void passwordEchoedInAnyFormIsHidden_data();
     void passwordEchoedInAnyFormIsHidden();
     void steeringCharactersReachNeitherBoxNorConsole();
@@ -552,73 +552,61 @@ void TestHostileAppliance::forgedLinesStayOnTheirLine()
     }
 }
 
-void TestHostileAppliance::echoedPasswordReachesNeitherLogNorConsole()
+void TestHostileAppliance::passwordEchoedInAnyFormIsHidden_data()
 {
+    QTest::addColumn<std::string>("password");
+    QTest::addColumn<std::string>("echo"); // empty: the stand-in echoes the request itself
+    QTest::addColumn<QString>("masked"); // where the echo was, masked
     // Blanks, a plus sign, an ampersand and letters beyond ASCII: the request carries it
     // percent-encoded, the echo repeats that, and the refusal's text comes back through the JSON
     // parser.
-    const std::string password = "P4ss w\xc3\xb6rd+&x";
-    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    m_appliance->injectFault(faultOn(Exchange::login, Fault::echo));
-    const LogTail log(m_home.logFile());
-    bool loggedIn = true;
-    const QByteArray console = printedBy([&] { loggedIn = m_window->login("ann", password); });
-    QVERIFY(!loggedIn);
-    const std::string encoded = "P4ss%20w%C3%B6rd%2B%26x";
-    QVERIFY2(m_appliance->requestLog().front().target.find(encoded) != std::string::npos,
-             "the echo repeats the password as it was sent");
-    const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
-    for (const std::string& form : { password, encoded }) {
-        QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());
-    }
-    // Where the echo was, in the body's line and on the console.
-    const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
-    QCOMPARE(bodyLines.size(), 1);
-    QVERIFY2(bodyLines[0].contains(QStringLiteral("password=********&portal=1")),
-             qPrintable(bodyLines[0]));
-    QVERIFY(console.count("password=********&portal=1") >= 2);
-    // Nor is it shown: the refusal goes into the box.
-    QVERIFY(m_inspect->errorMessage().find(encoded) != std::string::npos);
-    QVERIFY(!velmora::shownMessage(m_inspect->errorMessage())
-                 .contains(QString::fromStdString(encoded)));
-}
-
-void TestHostileAppliance::passwordEchoedInAnyFormIsHidden_data()
-{
-    QTest::addColumn<std::string>("echo");
+    QTest::newRow("the request echoed")
+        << std::string("P4ss w\xc3\xb6rd+&x") << std::string() << "password=********&portal=1";
     // As the appliance may write the password back into its JSON refusal.
-    QTest::newRow("percent, lower-case hex") << std::string("p%40ss%20w%2frd%26%2B");
-    QTest::newRow("form encoding") << std::string("p%40ss+w%2Frd%26%2B");
-    QTest::newRow("percent, '/' as it is") << std::string("p%40ss%20w/rd%26%2B");
-    QTest::newRow("JSON") << std::string(R"(p@ss w\/rd&+)");
-    QTest::newRow("JSON, \\u escapes") << std::string(R"(p\u0040ss w\/rd\u0026\u002B)");
-    QTest::newRow("HTML") << std::string("p@ss w/rd&amp;&#43;");
-    QTest::newRow("HTML, hexadecimal") << std::string("p&#x40;ss w&#x2F;rd&amp;&#x2B;");
+    const std::string password = "p@ss w/rd&+";
+    const QString wrong = QStringLiteral("Wrong password=********, try again");
+    const std::pair<const char*, std::string> echoes[] = {
+        { "percent, lower-case hex", "p%40ss%20w%2frd%26%2B" },
+        { "form encoding", "p%40ss+w%2Frd%26%2B" },
+        { "percent, '/' as it is", "p%40ss%20w/rd%26%2B" },
+        { "JSON", R"(p@ss w\/rd&+)" },
+        { "JSON, \\u escapes", R"(p\u0040ss w\/rd\u0026\u002B)" },
+        { "HTML", "p@ss w/rd&amp;&#43;" },
+        { "HTML, hexadecimal", "p&#x40;ss w&#x2F;rd&amp;&#x2B;" },
+    };
+    for (const auto& [name, echo] : echoes)
+        QTest::newRow(name) << password << echo << wrong;
 }
 
 void TestHostileAppliance::passwordEchoedInAnyFormIsHidden()
 {
+    QFETCH(std::string, password);
     QFETCH(std::string, echo);
-    const std::string password = "p@ss w/rd&+";
+    QFETCH(QString, masked);
     m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    const std::string body =
-        R"({"status":"fail","errors":"Wrong password=)" + echo + R"(, try again"})";
-    m_appliance->scriptAnswer(scripted(Exchange::login, 200, body));
+    if (echo.empty())
+        m_appliance->injectFault(faultOn(Exchange::login, Fault::echo));
+    else
+        m_appliance->scriptAnswer(
+            scripted(Exchange::login, 200,
+                     R"({"status":"fail","errors":"Wrong password=)" + echo + R"(, try again"})"));
     const LogTail log(m_home.logFile());
     bool loggedIn = true;
     const QByteArray console = printedBy([&] { loggedIn = m_window->login("ann", password); });
     QVERIFY(!loggedIn);
-    // The refusal went to the log (its body, the message at the end), the console and the box.
+    const std::string sent = velmora::percentEncoded(password);
     QCOMPARE(m_appliance->requestLog().size(), std::size_t(1));
+    QVERIFY(m_appliance->requestLog().front().target.find(sent) != std::string::npos);
+    if (echo.empty())
+        echo = sent; // the echo repeats the password as it was sent
+
+    // The refusal went to the log (its body), the console and the box, the echo masked.
     const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
     QCOMPARE(bodyLines.size(), 1);
-    QVERIFY2(bodyLines[0].contains(QStringLiteral("Wrong password=********, try again")),
-             qPrintable(bodyLines[0]));
-    QVERIFY(console.contains("Wrong password=********, try again"));
+    QVERIFY2(bodyLines[0].contains(masked), qPrintable(bodyLines[0]));
+    QVERIFY(console.count(masked.toUtf8()) >= 2);
     const QString shown = velmora::shownMessage(m_inspect->errorMessage());
-    QVERIFY2(shown.contains(QStringLiteral("Wrong password=********, try again")),
-             qPrintable(shown));
-
+    QVERIFY2(shown.contains(masked), qPrintable(shown));
     const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
     for (const std::string& form : { password, echo, std::string("w/rd"), std::string("w\\/rd") }) {
         QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());

@@ -51,11 +51,6 @@ long peakResidentKilobytes()
     return usage.ru_maxrss;
 }
 
-qint64 fileSize(const QString& path)
-{
-    return QFile(path).size();
-}
-
 // A socket listening on a free loopback port, with the given backlog; the address it has.
 int listenOnLoopback(int backlog, sockaddr_in& address)
 {
@@ -674,9 +669,9 @@ void TestHostileAppliance::logGrowthPerKeepAliveIsBounded()
         m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, answer.keepAlive));
         if (!answer.reLogin.empty())
             m_appliance->scriptAnswer(scripted(Exchange::login, 200, answer.reLogin));
-        const qint64 before = fileSize(m_home.logFile());
+        const qint64 before = QFile(m_home.logFile()).size();
         m_window->keepALive();
-        const qint64 grown = fileSize(m_home.logFile()) - before;
+        const qint64 grown = QFile(m_home.logFile()).size() - before;
         qInfo("log growth for one keep-alive, %s: %lld bytes", answer.name, grown);
         if (grown > worst) {
             worst = grown;

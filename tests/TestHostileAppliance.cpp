@@ -256,18 +256,13 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
         { "endless headers", Fault::endlessHeaders, headTooLarge },
         { "endless status line", Fault::longStatusLine, headTooLarge },
     };
-    const struct
-    {
-        const char* name;
-        Exchange exchange;
-    } exchanges[] = { { "keep-alive", Exchange::keepAlive },
-                      { "login", Exchange::login },
-                      { "logout", Exchange::logout },
-                      { "probe", Exchange::probe } };
-    for (const auto& exchange : exchanges) {
+    const std::pair<const char*, Exchange> exchanges[] = { { "keep-alive", Exchange::keepAlive },
+                                                           { "login", Exchange::login },
+                                                           { "logout", Exchange::logout },
+                                                           { "probe", Exchange::probe } };
+    for (const auto& [name, exchange] : exchanges) {
         for (const auto& fault : faults)
-            QTest::addRow("%s, %s", exchange.name, fault.name)
-                << exchange.exchange << fault.fault << fault.why;
+            QTest::addRow("%s, %s", name, fault.name) << exchange << fault.fault << fault.why;
     }
 }
 

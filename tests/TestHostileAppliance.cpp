@@ -1,5 +1,6 @@
 #include "app/OutsideText.h"
 #include "auth/InformationBox.h"
+#include "portal/PortalRequests.h"
 #include "support/ModalBoxes.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
@@ -48,11 +49,6 @@ long peakResidentKilobytes()
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-qint64 fileSize(const QString& path)
-{
-    return QFile(path).size();
 }
 
 // A socket listening on a free loopback port, with the given backlog; the address it has.
@@ -129,6 +125,14 @@ private:
     std::thread m_thread;
 };
 
+// What the program wrote to standard output while `run` ran.
+template<typename Run> QByteArray printedBy(Run&& run)
+{
+    StdoutCapture capture;
+    run();
+    return capture.text();
+}
+
 } // namespace
 
 // The appliance as an attacker would run it: answers built to exhaust memory, hold the program,
@@ -152,19 +156,16 @@ private slots:
     void cleanupTestCase();
     void everyExchangeEndsAsWithNoAnswer_data();
     void everyExchangeEndsAsWithNoAnswer();
-    void longStatusLineWithinTheLimitIsRead();
     void fastEndlessHeadsNeverCostMemory_data();
     void fastEndlessHeadsNeverCostMemory();
-    void bodyOfTheLimitIsReadAndOneByteMoreIsNot();
+    void answersUpToTheLimitsAreRead();
     void linesWithoutAStatusAreNoAnswer_data();
     void linesWithoutAStatusAreNoAnswer();
     void connectionAttemptIsCutOff();
     void exitDuringAConnectionAttemptEndsAtOnce();
     void refusalsAreShownAsShortPlainText();
-    void hugeMessageDoesNotHoldTheWindow();
     void forgedLinesStayOnTheirLine_data();
     void forgedLinesStayOnTheirLine();
-    void echoedPasswordReachesNeitherLogNorConsole();
     void passwordEchoedInAnyFormIsHidden_data();
     void passwordEchoedInAnyFormIsHidden();
     void steeringCharactersReachNeitherBoxNorConsole();
@@ -255,18 +256,13 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
         { "endless headers", Fault::endlessHeaders, headTooLarge },
         { "endless status line", Fault::longStatusLine, headTooLarge },
     };
-    const struct
-    {
-        const char* name;
-        Exchange exchange;
-    } exchanges[] = { { "keep-alive", Exchange::keepAlive },
-                      { "login", Exchange::login },
-                      { "logout", Exchange::logout },
-                      { "probe", Exchange::probe } };
-    for (const auto& exchange : exchanges) {
+    const std::pair<const char*, Exchange> exchanges[] = { { "keep-alive", Exchange::keepAlive },
+                                                           { "login", Exchange::login },
+                                                           { "logout", Exchange::logout },
+                                                           { "probe", Exchange::probe } };
+    for (const auto& [name, exchange] : exchanges) {
         for (const auto& fault : faults)
-            QTest::addRow("%s, %s", exchange.name, fault.name)
-                << exchange.exchange << fault.fault << fault.why;
+            QTest::addRow("%s, %s", name, fault.name) << exchange << fault.fault << fault.why;
     }
 }
 
@@ -304,18 +300,6 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer()
         expectSessionIntact();
         QVERIFY2(m_window->keepALive(), "the next tick keeps the session alive");
     }
-}
-
-void TestHostileAppliance::longStatusLineWithinTheLimitIsRead()
-{
-    // 28000 characters of reason phrase, under the head's limit: read as any status line is,
-    // on the calling thread's own stack.
-    logIn();
-    standin::FaultRule rule = faultOn(Exchange::keepAlive, Fault::longStatusLine);
-    rule.size = 28000;
-    m_appliance->injectFault(rule);
-    QVERIFY(m_window->keepALive());
-    QCOMPARE(m_appliance->requestLog().front().treatment, "long-status-line");
 }
 
 void TestHostileAppliance::fastEndlessHeadsNeverCostMemory_data()
@@ -360,9 +344,18 @@ void TestHostileAppliance::fastEndlessHeadsNeverCostMemory()
 #endif
 }
 
-void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
+void TestHostileAppliance::answersUpToTheLimitsAreRead()
 {
+    // 28000 characters of reason phrase, under the head's limit: read as any status line is,
+    // on the calling thread's own stack.
     logIn();
+    standin::FaultRule rule = faultOn(Exchange::keepAlive, Fault::longStatusLine);
+    rule.size = 28000;
+    m_appliance->injectFault(rule);
+    QVERIFY(m_window->keepALive());
+    QCOMPARE(m_appliance->requestLog().front().treatment, "long-status-line");
+
+    // A body of the limit is read whole, one byte more is not.
     const std::string limit(64 * 1024, 'x');
     m_appliance->scriptAnswer(scripted(Exchange::logout, 200, limit));
     QVERIFY(!m_window->logout());
@@ -373,7 +366,7 @@ void TestHostileAppliance::bodyOfTheLimitIsReadAndOneByteMoreIsNot()
     QVERIFY(!m_window->logout());
     QCOMPARE(m_inspect->errorMessage(), networkMessage);
     QVERIFY(log.hasLine("error", "The answer was cut off: its body is larger than 65536 bytes."));
-    QCOMPARE(m_appliance->requestLog().size(), std::size_t(2));
+    QCOMPARE(m_appliance->requestLog().size(), std::size_t(3));
 }
 
 void TestHostileAppliance::linesWithoutAStatusAreNoAnswer_data()
@@ -474,15 +467,8 @@ void TestHostileAppliance::refusalsAreShownAsShortPlainText()
     // no JSON quoting, for the box and for its line in the log.
     m_appliance->scriptAnswer(
         scripted(Exchange::login, 200, refusal("kicked out " + longRichText)));
-    QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton, {},
-                      QPoint(8, ui.autoDetectIpAddress->height() / 2));
-    QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton, {},
-                      QPoint(8, ui.autoDetectPortAddress->height() / 2));
-    QTest::keyClicks(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
-    QTest::keyClicks(ui.lineEdit_portadress, QString::number(m_appliance->listeners().at(0).port));
-    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("ann"));
-    QTest::keyClicks(ui.lineEdit_password, QStringLiteral("secret"));
-    QTest::mouseClick(ui.login, Qt::LeftButton);
+    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
     QTRY_COMPARE(boxes.shown.size(), 1);
 
     // A refused logout, from the connected page.
@@ -503,22 +489,19 @@ void TestHostileAppliance::refusalsAreShownAsShortPlainText()
         QVERIFY2(!line.startsWith(QStringLiteral("[2026-01-01")), qPrintable(line));
     QCOMPARE(log.count(QStringLiteral("onLoginFinished()] - kicked out <h1>Update required</h1>")),
              1);
-}
 
-void TestHostileAppliance::hugeMessageDoesNotHoldTheWindow()
-{
-    // Made in place: the test's own copies would count in the suite's peak memory.
+    // A huge message does not hold the window. Made in place: the test's own copies would count
+    // in the suite's peak memory.
     std::string message;
     message.reserve(8 * 1024 * 1024 + sizeof richText);
     message.assign(8 * 1024 * 1024, 'w');
     message += richText;
-    ModalBoxes boxes;
     QElapsedTimer timer;
     timer.start();
     velmora::showInformation(m_window.get(), message);
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
-    QCOMPARE(boxes.shown.size(), 1);
-    QCOMPARE(boxes.shown[0].text.size(), velmora::shownMessageCharacters + 4);
+    QCOMPARE(boxes.shown.size(), 3);
+    QCOMPARE(boxes.shown[2].text.size(), velmora::shownMessageCharacters + 4);
 }
 
 void TestHostileAppliance::forgedLinesStayOnTheirLine_data()
@@ -540,12 +523,7 @@ void TestHostileAppliance::forgedLinesStayOnTheirLine()
     logIn();
     m_appliance->scriptAnswer(scripted(exchange, 200, body));
     const LogTail log(m_home.logFile());
-    QByteArray console;
-    {
-        StdoutCapture capture;
-        run(exchange);
-        console = capture.text();
-    }
+    const QByteArray console = printedBy([&] { run(exchange); });
 
     const QStringList lines = log.lines();
     QVERIFY(!lines.isEmpty());
@@ -564,79 +542,61 @@ void TestHostileAppliance::forgedLinesStayOnTheirLine()
     }
 }
 
-void TestHostileAppliance::echoedPasswordReachesNeitherLogNorConsole()
+void TestHostileAppliance::passwordEchoedInAnyFormIsHidden_data()
 {
+    QTest::addColumn<std::string>("password");
+    QTest::addColumn<std::string>("echo"); // empty: the stand-in echoes the request itself
+    QTest::addColumn<QString>("masked"); // where the echo was, masked
     // Blanks, a plus sign, an ampersand and letters beyond ASCII: the request carries it
     // percent-encoded, the echo repeats that, and the refusal's text comes back through the JSON
     // parser.
-    const std::string password = "P4ss w\xc3\xb6rd+&x";
-    m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    m_appliance->injectFault(faultOn(Exchange::login, Fault::echo));
-    const LogTail log(m_home.logFile());
-    QByteArray console;
-    {
-        StdoutCapture capture;
-        QVERIFY(!m_window->login("ann", password));
-        console = capture.text();
-    }
-    const std::string encoded = "P4ss%20w%C3%B6rd%2B%26x";
-    QVERIFY2(m_appliance->requestLog().front().target.find(encoded) != std::string::npos,
-             "the echo repeats the password as it was sent");
-    const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
-    for (const std::string& form : { password, encoded }) {
-        QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());
-    }
-    // Where the echo was, in the body's line and on the console.
-    const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
-    QCOMPARE(bodyLines.size(), 1);
-    QVERIFY2(bodyLines[0].contains(QStringLiteral("password=********&portal=1")),
-             qPrintable(bodyLines[0]));
-    QVERIFY(console.count("password=********&portal=1") >= 2);
-    // Nor is it shown: the refusal goes into the box.
-    QVERIFY(m_inspect->errorMessage().find(encoded) != std::string::npos);
-    QVERIFY(!velmora::shownMessage(m_inspect->errorMessage())
-                 .contains(QString::fromStdString(encoded)));
-}
-
-void TestHostileAppliance::passwordEchoedInAnyFormIsHidden_data()
-{
-    QTest::addColumn<std::string>("echo");
+    QTest::newRow("the request echoed")
+        << std::string("P4ss w\xc3\xb6rd+&x") << std::string() << "password=********&portal=1";
     // As the appliance may write the password back into its JSON refusal.
-    QTest::newRow("percent, lower-case hex") << std::string("p%40ss%20w%2frd%26%2B");
-    QTest::newRow("form encoding") << std::string("p%40ss+w%2Frd%26%2B");
-    QTest::newRow("percent, '/' as it is") << std::string("p%40ss%20w/rd%26%2B");
-    QTest::newRow("JSON") << std::string(R"(p@ss w\/rd&+)");
-    QTest::newRow("JSON, \\u escapes") << std::string(R"(p\u0040ss w\/rd\u0026\u002B)");
-    QTest::newRow("HTML") << std::string("p@ss w/rd&amp;&#43;");
-    QTest::newRow("HTML, hexadecimal") << std::string("p&#x40;ss w&#x2F;rd&amp;&#x2B;");
+    const std::string password = "p@ss w/rd&+";
+    const QString wrong = QStringLiteral("Wrong password=********, try again");
+    const std::pair<const char*, std::string> echoes[] = {
+        { "percent, lower-case hex", "p%40ss%20w%2frd%26%2B" },
+        { "form encoding", "p%40ss+w%2Frd%26%2B" },
+        { "percent, '/' as it is", "p%40ss%20w/rd%26%2B" },
+        { "JSON", R"(p@ss w\/rd&+)" },
+        { "JSON, \\u escapes", R"(p\u0040ss w\/rd\u0026\u002B)" },
+        { "HTML", "p@ss w/rd&amp;&#43;" },
+        { "HTML, hexadecimal", "p&#x40;ss w&#x2F;rd&amp;&#x2B;" },
+    };
+    for (const auto& [name, echo] : echoes)
+        QTest::newRow(name) << password << echo << wrong;
 }
 
 void TestHostileAppliance::passwordEchoedInAnyFormIsHidden()
 {
+    QFETCH(std::string, password);
     QFETCH(std::string, echo);
-    const std::string password = "p@ss w/rd&+";
+    QFETCH(QString, masked);
     m_inspect->setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    const std::string body =
-        R"({"status":"fail","errors":"Wrong password=)" + echo + R"(, try again"})";
-    m_appliance->scriptAnswer(scripted(Exchange::login, 200, body));
+    if (echo.empty())
+        m_appliance->injectFault(faultOn(Exchange::login, Fault::echo));
+    else
+        m_appliance->scriptAnswer(
+            scripted(Exchange::login, 200,
+                     R"({"status":"fail","errors":"Wrong password=)" + echo + R"(, try again"})"));
     const LogTail log(m_home.logFile());
-    QByteArray console;
-    {
-        StdoutCapture capture;
-        QVERIFY(!m_window->login("ann", password));
-        console = capture.text();
-    }
-    // The refusal went to the log (its body, the message at the end), the console and the box.
+    bool loggedIn = true;
+    const QByteArray console = printedBy([&] { loggedIn = m_window->login("ann", password); });
+    QVERIFY(!loggedIn);
+    const std::string sent = velmora::percentEncoded(password);
     QCOMPARE(m_appliance->requestLog().size(), std::size_t(1));
+    QVERIFY(m_appliance->requestLog().front().target.find(sent) != std::string::npos);
+    if (echo.empty())
+        echo = sent; // the echo repeats the password as it was sent
+
+    // The refusal went to the log (its body), the console and the box, the echo masked.
     const QStringList bodyLines = log.lines().filter(QStringLiteral("Response body of Login API:"));
     QCOMPARE(bodyLines.size(), 1);
-    QVERIFY2(bodyLines[0].contains(QStringLiteral("Wrong password=********, try again")),
-             qPrintable(bodyLines[0]));
-    QVERIFY(console.contains("Wrong password=********, try again"));
+    QVERIFY2(bodyLines[0].contains(masked), qPrintable(bodyLines[0]));
+    QVERIFY(console.count(masked.toUtf8()) >= 2);
     const QString shown = velmora::shownMessage(m_inspect->errorMessage());
-    QVERIFY2(shown.contains(QStringLiteral("Wrong password=********, try again")),
-             qPrintable(shown));
-
+    QVERIFY2(shown.contains(masked), qPrintable(shown));
     const QByteArray written = log.lines().join(QLatin1Char('\n')).toUtf8() + console;
     for (const std::string& form : { password, echo, std::string("w/rd"), std::string("w\\/rd") }) {
         QVERIFY2(!written.contains(QByteArray::fromStdString(form)), form.c_str());
@@ -704,9 +664,9 @@ void TestHostileAppliance::logGrowthPerKeepAliveIsBounded()
         m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, answer.keepAlive));
         if (!answer.reLogin.empty())
             m_appliance->scriptAnswer(scripted(Exchange::login, 200, answer.reLogin));
-        const qint64 before = fileSize(m_home.logFile());
+        const qint64 before = QFile(m_home.logFile()).size();
         m_window->keepALive();
-        const qint64 grown = fileSize(m_home.logFile()) - before;
+        const qint64 grown = QFile(m_home.logFile()).size() - before;
         qInfo("log growth for one keep-alive, %s: %lld bytes", answer.name, grown);
         if (grown > worst) {
             worst = grown;

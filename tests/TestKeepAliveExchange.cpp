@@ -21,14 +21,8 @@ private slots:
     void loggedOutSendsNothing();
     void confirmedSessionChangesNothing();
     void expiredSessionLogsInAgain();
-    void expiredSessionWhoseReloginGetsNoAnswerEndsTheSession();
-    void expiredSessionIsJudgedOnWhatTheRefusedReloginSaid_data();
-    void expiredSessionIsJudgedOnWhatTheRefusedReloginSaid();
-    void appliancesEndOfTheSessionEndsItHere_data();
-    void appliancesEndOfTheSessionEndsItHere();
-    void otherReasonEndsTheSessionButKeepsLoggedIn_data();
-    void otherReasonEndsTheSessionButKeepsLoggedIn();
-    void kickedWithoutSessionEndTextChangesNothing();
+    void refusalIsJudgedOnItsText_data();
+    void refusalIsJudgedOnItsText();
     void applianceAwayKeepsTheTickGoing();
     void malformedAnswerChangesNothing_data();
     void malformedAnswerChangesNothing();
@@ -89,120 +83,76 @@ void TestKeepAliveExchange::expiredSessionLogsInAgain()
     QVERIFY(m_window->keepALive()); // the new session is the one kept alive
 }
 
-void TestKeepAliveExchange::expiredSessionWhoseReloginGetsNoAnswerEndsTheSession()
+void TestKeepAliveExchange::refusalIsJudgedOnItsText_data()
 {
-    logIn();
-    m_appliance->expireSessions();
-    standin::FaultRule cut;
-    cut.fault = standin::Fault::resetMidAnswer;
-    cut.exchange = Exchange::login;
-    m_appliance->injectFault(cut);
-
-    QVERIFY(!m_window->keepALive());
-
-    QCOMPARE(m_inspect->errorMessage(), "\"Session Expired\"");
-    QVERIFY(!m_inspect->tickerEnabled());
-    QVERIFY(m_inspect->isLoggedOut());
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QTest::addColumn<QString>("how"); // the stand-in's own end of the session, or a refusal
+    QTest::addColumn<QString>("relogin"); // after "Session Expired": "reset" or a refusal
+    QTest::addColumn<QString>("outcome"); // "ended", "stopped" (still logged in) or "kept"
+    QTest::addColumn<QString>("message"); // empty: any quoted text
+    const char* const rows[][5] = {
+        { "kicked out", "kick", "", "ended", "\"You have been kicked out by the administrator\"" },
+        { "daily logout", "daily", "", "ended", "" },
+        { "blocked", "block", "", "ended", "" },
+        { "unknown reason", "Quota exhausted", "", "stopped", "\"Quota exhausted\"" },
+        { "expired inside a longer text", "Your Session Expired today", "", "stopped",
+          "\"Your Session Expired today\"" },
+        { "kicked without a session-end text", "You were kicked", "", "kept", "" },
+        { "expired, the re-login gets no answer", "Session Expired", "reset", "stopped",
+          "\"Session Expired\"" },
+        { "expired, the re-login refused with a session-end text", "Session Expired",
+          "Your account is blocked by administrator", "ended", "" },
+        { "expired, the re-login refused as kicked", "Session Expired", "You were kicked", "kept",
+          "" },
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3])
+                              << QString(row[4]);
 }
 
-void TestKeepAliveExchange::expiredSessionIsJudgedOnWhatTheRefusedReloginSaid_data()
-{
-    QTest::addColumn<QString>("reloginRefusal");
-    QTest::addColumn<bool>("ended"); // else left as it was
-    QTest::newRow("a session-end text ends it, logged in no more")
-        << "Your account is blocked by administrator" << true;
-    QTest::newRow("a kicked text alone leaves it") << "You were kicked" << false;
-}
-
-void TestKeepAliveExchange::expiredSessionIsJudgedOnWhatTheRefusedReloginSaid()
-{
-    QFETCH(QString, reloginRefusal);
-    QFETCH(bool, ended);
-    logIn();
-    m_appliance->expireSessions();
-    m_appliance->scriptAnswer(
-        scripted(Exchange::login, 200, refusal(reloginRefusal.toStdString())));
-
-    QVERIFY(!m_window->keepALive());
-
-    QCOMPARE(logins(), 1); // the re-login was tried
-    QCOMPARE(m_inspect->isLoggedIn(), !ended);
-    QCOMPARE(m_inspect->isLoggedOut(), ended);
-    QCOMPARE(m_inspect->tickerEnabled(), !ended);
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), ended ? 0 : 2);
-}
-
-void TestKeepAliveExchange::appliancesEndOfTheSessionEndsItHere_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("kicked out") << "kick"
-                                << "\"You have been kicked out by the administrator\"";
-    QTest::newRow("daily logout") << "daily"
-                                  << "";
-    QTest::newRow("blocked") << "block"
-                             << "";
-}
-
-void TestKeepAliveExchange::appliancesEndOfTheSessionEndsItHere()
+void TestKeepAliveExchange::refusalIsJudgedOnItsText()
 {
     QFETCH(QString, how);
+    QFETCH(QString, relogin);
+    QFETCH(QString, outcome);
     QFETCH(QString, message);
     logIn();
     if (how == QLatin1String("kick"))
         m_appliance->kickOut("ann");
     else if (how == QLatin1String("daily"))
         m_appliance->dailyLogout();
-    else
+    else if (how == QLatin1String("block"))
         m_appliance->blockUser("ann");
+    else if (how == QLatin1String("Session Expired"))
+        m_appliance->expireSessions();
+    else
+        m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal(how.toStdString())));
+    if (relogin == QLatin1String("reset"))
+        m_appliance->injectFault(faultOn(Exchange::login, standin::Fault::resetMidAnswer));
+    else if (!relogin.isEmpty())
+        m_appliance->scriptAnswer(scripted(Exchange::login, 200, refusal(relogin.toStdString())));
+    const LogTail log(m_home.logFile());
 
     QVERIFY(!m_window->keepALive());
 
+    // A re-login only after "Session Expired"; nothing else goes out.
+    const bool expired = !relogin.isEmpty();
+    QCOMPARE(m_appliance->requestLog().size(), size_t(expired ? 2 : 1));
+    QCOMPARE(logins(), expired ? 1 : 0);
+    QCOMPARE(log.contains(QStringLiteral("Try to login when session expired keepalive")), expired);
+    if (outcome == QLatin1String("kept")) {
+        expectSessionIntact();
+        QVERIFY(m_window->keepALive()); // the next tick sends the next keep-alive
+        return;
+    }
     QVERIFY(!m_inspect->tickerEnabled());
-    QVERIFY(!m_inspect->isLoggedIn());
     QVERIFY(m_inspect->isLoggedOut());
+    QCOMPARE(m_inspect->isLoggedIn(), outcome == QLatin1String("stopped"));
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
     const QString shown = QString::fromStdString(m_inspect->errorMessage());
     QVERIFY2(shown.startsWith(QLatin1Char('"')) && shown.endsWith(QLatin1Char('"')),
              qPrintable(shown));
     if (!message.isEmpty())
         QCOMPARE(shown, message);
-    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // no login tried
-}
-
-void TestKeepAliveExchange::otherReasonEndsTheSessionButKeepsLoggedIn_data()
-{
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("unknown reason") << "Quota exhausted";
-    QTest::newRow("expired inside a longer text") << "Your Session Expired today";
-}
-
-void TestKeepAliveExchange::otherReasonEndsTheSessionButKeepsLoggedIn()
-{
-    QFETCH(QString, reason);
-    logIn();
-    m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal(reason.toStdString())));
-    const LogTail log(m_home.logFile());
-
-    QVERIFY(!m_window->keepALive());
-
-    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), "\"" + reason + "\"");
-    QVERIFY(m_inspect->isLoggedOut());
-    QVERIFY(!m_inspect->tickerEnabled());
-    QVERIFY2(m_inspect->isLoggedIn(), "left as it was");
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
-    QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // no login tried
-    QVERIFY(!log.contains(QStringLiteral("Try to login when session expired keepalive")));
-}
-
-void TestKeepAliveExchange::kickedWithoutSessionEndTextChangesNothing()
-{
-    logIn();
-    m_appliance->scriptAnswer(scripted(Exchange::keepAlive, 200, refusal("You were kicked")));
-    QVERIFY(!m_window->keepALive());
-    expectSessionIntact();
-    QVERIFY(m_window->keepALive()); // the next tick sends the next keep-alive
 }
 
 void TestKeepAliveExchange::applianceAwayKeepsTheTickGoing()

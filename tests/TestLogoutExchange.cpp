@@ -21,12 +21,8 @@ private slots:
     void cleanup();
     void confirmedLogoutResetsTheStoredSession_data();
     void confirmedLogoutResetsTheStoredSession();
-    void onlyTheBareWordConfirms_data();
-    void onlyTheBareWordConfirms();
     void failureReportsAndKeepsThePage_data();
     void failureReportsAndKeepsThePage();
-    void passwordFieldIsClearedUnlessRemembered_data();
-    void passwordFieldIsClearedUnlessRemembered();
 };
 
 void TestLogoutExchange::init()
@@ -42,15 +38,22 @@ void TestLogoutExchange::cleanup()
 void TestLogoutExchange::confirmedLogoutResetsTheStoredSession_data()
 {
     QTest::addColumn<int>("listener");
-    QTest::newRow("http") << 0;
-    QTest::newRow("https") << 1;
+    QTest::addColumn<Qt::CheckState>("rememberMe"); // the typed password stays if ticked at all
+    QTest::newRow("http, not remembered") << 0 << Qt::Unchecked;
+    QTest::newRow("https, remembered") << 1 << Qt::Checked;
+    QTest::newRow("https, partly ticked") << 1 << Qt::PartiallyChecked;
 }
 
 void TestLogoutExchange::confirmedLogoutResetsTheStoredSession()
 {
     QFETCH(int, listener);
+    QFETCH(Qt::CheckState, rememberMe);
     logIn(listener);
     const std::string userid = m_inspect->userid();
+    auto& ui = m_inspect->ui();
+    ui.remberMe->setTristate(true);
+    ui.remberMe->setCheckState(rememberMe);
+    ui.lineEdit_password->setText(QStringLiteral("secret"));
     const LogTail log(m_home.logFile());
 
     QVERIFY(m_window->logout());
@@ -59,7 +62,8 @@ void TestLogoutExchange::confirmedLogoutResetsTheStoredSession()
     QVERIFY(m_inspect->isLoggedOut());
     QVERIFY(!m_inspect->isLoggedIn());
     QVERIFY(!m_inspect->tickerEnabled());
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(ui.stackedWidget->currentIndex(), 0);
+    QCOMPARE(ui.lineEdit_password->text().isEmpty(), rememberMe == Qt::Unchecked);
     QCOMPARE(m_inspect->userid(), userid); // only the stored copy is reset
     for (const char16_t* name : { u"keep_userid", u"keep_username", u"keep_k1", u"keep_fixedIP" })
         QCOMPARE(storedValue(name), "");
@@ -76,54 +80,38 @@ void TestLogoutExchange::confirmedLogoutResetsTheStoredSession()
     QVERIFY(log.hasLine("info", "Successfully logout."));
 }
 
-void TestLogoutExchange::onlyTheBareWordConfirms_data()
-{
-    QTest::addColumn<QString>("body");
-    QTest::newRow("line break after it") << "success\n";
-    QTest::newRow("json status") << R"({"status":"success"})";
-    QTest::newRow("capital") << "Success";
-    QTest::newRow("empty") << "";
-}
-
-void TestLogoutExchange::onlyTheBareWordConfirms()
-{
-    QFETCH(QString, body);
-    logIn(1);
-    m_appliance->scriptAnswer(scripted(Exchange::logout, 200, body.toStdString()));
-    const LogTail log(m_home.logFile());
-
-    QVERIFY(!m_window->logout());
-
-    QCOMPARE(QString::fromStdString(m_inspect->errorMessage()), body);
-    // On one line: a line break in the body is written as its escape.
-    QVERIFY(
-        log.hasLine("error", QString(body).replace(QLatin1Char('\n'), QStringLiteral("\\x0A"))));
-    QVERIFY(!m_inspect->tickerEnabled());
-    QVERIFY(m_inspect->isLoggedIn());
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
-    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
-}
-
 void TestLogoutExchange::failureReportsAndKeepsThePage_data()
 {
-    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<int>("status"); // 0: the appliance is gone
+    QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("trace");
-    QTest::newRow("status 500") << true << "Connection error"
+    // Only the bare word confirms; the body is the message, on one line in the log.
+    const char* const bodies[][2] = { { "line break after it", "success\n" },
+                                      { "json status", R"({"status":"success"})" },
+                                      { "capital", "Success" },
+                                      { "empty", "" } };
+    for (const auto& [name, body] : bodies)
+        QTest::newRow(name) << 200 << body << body
+                            << QString(body).replace('\n', QLatin1String("\\x0A"));
+    QTest::newRow("status 500") << 500 << "success"
+                                << "Connection error"
                                 << "Connection error:";
-    QTest::newRow("appliance gone")
-        << false << "Kindly check your network. We are not able to connect with Velmora Appliance."
-        << "Kindly check your network. We are not able to connect with Velmora Appliance.";
+    const QString network = QStringLiteral(
+        "Kindly check your network. We are not able to connect with Velmora Appliance.");
+    QTest::newRow("appliance gone") << 0 << QString() << network << network;
 }
 
 void TestLogoutExchange::failureReportsAndKeepsThePage()
 {
-    QFETCH(bool, reachable);
+    QFETCH(int, status);
+    QFETCH(QString, body);
     QFETCH(QString, message);
     QFETCH(QString, trace);
     logIn(1);
-    if (reachable)
-        m_appliance->scriptAnswer(scripted(Exchange::logout, 500, "success"));
+    m_inspect->ui().lineEdit_password->setText(QStringLiteral("secret"));
+    if (status)
+        m_appliance->scriptAnswer(scripted(Exchange::logout, status, body.toStdString()));
     else
         m_appliance->stopListeners(standin::SessionsOnStop::keep);
     const LogTail log(m_home.logFile());
@@ -134,36 +122,11 @@ void TestLogoutExchange::failureReportsAndKeepsThePage()
     QVERIFY(log.hasLine("error", trace));
     QVERIFY2(!m_inspect->tickerEnabled(),
              "the tick stays off even when the appliance did not answer");
+    QVERIFY(m_inspect->isLoggedIn());
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
+    QVERIFY2(m_inspect->ui().lineEdit_password->text().isEmpty(), "not remembered: cleared");
+    QCOMPARE(storedValue(u"keep_userid"), m_inspect->userid());
     QCOMPARE(storedValue(u"keep_k1"), m_inspect->k1());
-}
-
-void TestLogoutExchange::passwordFieldIsClearedUnlessRemembered_data()
-{
-    QTest::addColumn<Qt::CheckState>("rememberMe");
-    QTest::addColumn<bool>("succeeds");
-    QTest::addColumn<bool>("cleared");
-    QTest::newRow("not remembered") << Qt::Unchecked << true << true;
-    QTest::newRow("not remembered, logout fails") << Qt::Unchecked << false << true;
-    QTest::newRow("remembered") << Qt::Checked << true << false;
-    QTest::newRow("partly ticked counts as ticked") << Qt::PartiallyChecked << true << false;
-}
-
-void TestLogoutExchange::passwordFieldIsClearedUnlessRemembered()
-{
-    QFETCH(Qt::CheckState, rememberMe);
-    QFETCH(bool, succeeds);
-    QFETCH(bool, cleared);
-    logIn(0);
-    auto& ui = m_inspect->ui();
-    ui.remberMe->setTristate(true);
-    ui.remberMe->setCheckState(rememberMe);
-    ui.lineEdit_password->setText(QStringLiteral("secret"));
-    if (!succeeds)
-        m_appliance->stopListeners(standin::SessionsOnStop::keep);
-
-    QCOMPARE(m_window->logout(), succeeds);
-    QCOMPARE(ui.lineEdit_password->text().isEmpty(), cleared);
 }
 
 VELMORA_TEST_MAIN(TestLogoutExchange)

@@ -21,8 +21,7 @@ public:
 private slots:
     void loginAnswerIsJudgedInOrder_data();
     void loginAnswerIsJudgedInOrder();
-    void acceptedLoginKeepsTheValuesAsJsonText();
-    void refusedLoginKeepsPlainAndQuotedText();
+    void loginAnswerKeepsItsValuesAsJsonText();
     void deeplyNestedDataIsAcceptedWithoutEcho();
     void keepAliveAnswerIsJudgedInOrder_data();
     void keepAliveAnswerIsJudgedInOrder();
@@ -36,67 +35,58 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder_data()
     QTest::addColumn<LoginAnswer::Kind>("kind");
     QTest::addColumn<QString>("trace");
     using K = LoginAnswer::Kind;
-    const QString ok = QStringLiteral(R"("status":"success")");
-    QTest::newRow("no status") << R"({"errors":"x"})" << K::Unusable
-                               << "JSON doesn't contain status.";
-    QTest::newRow("not an object") << "[1,2]" << K::Unusable << "JSON doesn't contain status.";
-    QTest::newRow("status number")
-        << R"({"status":1})" << K::Unusable << "Data type of status is not string";
-    QTest::newRow("no data") << "{" + ok + "}" << K::UnusableSession
-                             << "Json doesn't conatain any data";
-    QTest::newRow("data array") << "{" + ok + R"(,"data":[]})" << K::UnusableSession
-                                << "Data type of data key is not object";
-    QTest::newRow("no userid") << "{" + ok + R"(,"data":{"username":"a","k1":1}})" << K::Unusable
-                               << "json data doesn't contain any userid";
-    QTest::newRow("userid text") << "{" + ok + R"(,"data":{"userid":"7","username":"a","k1":1}})"
-                                 << K::UnusableSession << "Data type of userid is not number";
-    QTest::newRow("username number") << "{" + ok + R"(,"data":{"userid":7,"username":5,"k1":1}})"
-                                     << K::UnusableSession << "Data type of username is not string";
+    const auto row = [](const char* name, const QString& body, K kind, const char* trace) {
+        QTest::newRow(name) << body << kind << QString(trace);
+    };
+    const auto data = [](const QString& values) {
+        return R"({"status":"success","data":{)" + values + "}}";
+    };
+    row("no status", R"({"errors":"x"})", K::Unusable, "JSON doesn't contain status.");
+    row("not an object", "[1,2]", K::Unusable, "JSON doesn't contain status.");
+    row("status number", R"({"status":1})", K::Unusable, "Data type of status is not string");
+    row("no data", R"({"status":"success"})", K::UnusableSession, "Json doesn't conatain any data");
+    row("data array", R"({"status":"success","data":[]})", K::UnusableSession,
+        "Data type of data key is not object");
+    row("no userid", data(R"("username":"a","k1":1)"), K::Unusable,
+        "json data doesn't contain any userid");
+    row("userid text", data(R"("userid":"7","username":"a","k1":1)"), K::UnusableSession,
+        "Data type of userid is not number");
+    row("username number", data(R"("userid":7,"username":5,"k1":1)"), K::UnusableSession,
+        "Data type of username is not string");
     // A name no account has is no name: too long to keep and send every 4 seconds, or holding
     // control characters (a JSON escape decodes to one too).
     const auto named = [&](const QString& name) {
-        return "{" + ok + R"(,"data":{"userid":7,"username":")" + name + R"(","k1":1}})";
+        return data(R"("userid":7,"username":")" + name + R"(","k1":1)");
     };
-    QTest::newRow("username of 257 bytes")
-        << named(QString(257, QLatin1Char('a'))) << K::UnusableSession
-        << "Data type of username is not string";
-    QTest::newRow("username of 256 bytes")
-        << named(QString(256, QLatin1Char('a'))) << K::Accepted << "";
-    QTest::newRow("username with a line break")
-        << named(QStringLiteral("ann\\nroot")) << K::UnusableSession
-        << "Data type of username is not string";
-    QTest::newRow("username with an escape sequence")
-        << named(QStringLiteral("ann\\u001b[2J")) << K::UnusableSession
-        << "Data type of username is not string";
-    QTest::newRow("username with DEL") << named(QStringLiteral("ann\\u007f")) << K::UnusableSession
-                                       << "Data type of username is not string";
-    QTest::newRow("username with a C1 control")
-        << named(QStringLiteral("ann\\u0085")) << K::UnusableSession
-        << "Data type of username is not string";
-    QTest::newRow("username beyond ASCII") << named(QStringLiteral("åsa")) << K::Accepted << "";
-    QTest::newRow("no username") << "{" + ok + R"(,"data":{"userid":7,"k1":1}})" << K::Unusable
-                                 << "json data doesn't contain any username";
-    QTest::newRow("no k1") << "{" + ok + R"(,"data":{"userid":7,"username":"a"}})"
-                           << K::UnusableSession << "json data doesn't contain any k1";
-    QTest::newRow("k1 text") << "{" + ok + R"(,"data":{"userid":7,"username":"a","k1":"99"}})"
-                             << K::UnusableSession << "Data type of k1 is not number";
-    QTest::newRow("accepted") << "{" + ok + R"(,"data":{"userid":7,"username":"ann","k1":99}})"
-                              << K::Accepted << "";
-    QTest::newRow("no errors") << R"({"status":"fail"})" << K::Unusable
-                               << "Json doesn't conatain key 'error'";
-    QTest::newRow("errors number")
-        << R"({"status":"fail","errors":3})" << K::Unusable << "Data type of error is not string.";
-    QTest::newRow("refused") << R"({"status":"fail","errors":"nope"})" << K::Refused << "";
-    QTest::newRow("status case matters")
-        << R"({"status":"Success","errors":"x"})" << K::Refused << "";
-    QTest::newRow("html page") << "<html></html>" << K::Unreadable
-                               << "[json.exception.parse_error.101]";
-    QTest::newRow("comments refused") << R"({"status":"fail", /* c */ "errors":"x"})"
-                                      << K::Unreadable << "[json.exception.parse_error.101]";
+    const std::pair<const char*, QString> noNames[] = {
+        { "username of 257 bytes", QString(257, QLatin1Char('a')) },
+        { "username with a line break", QStringLiteral("ann\\nroot") },
+        { "username with an escape sequence", QStringLiteral("ann\\u001b[2J") },
+        { "username with DEL", QStringLiteral("ann\\u007f") },
+        { "username with a C1 control", QStringLiteral("ann\\u0085") },
+    };
+    for (const auto& [name, value] : noNames)
+        row(name, named(value), K::UnusableSession, "Data type of username is not string");
+    row("username of 256 bytes", named(QString(256, QLatin1Char('a'))), K::Accepted, "");
+    row("username beyond ASCII", named(QStringLiteral("åsa")), K::Accepted, "");
+    row("no username", data(R"("userid":7,"k1":1)"), K::Unusable,
+        "json data doesn't contain any username");
+    row("no k1", data(R"("userid":7,"username":"a")"), K::UnusableSession,
+        "json data doesn't contain any k1");
+    row("k1 text", data(R"("userid":7,"username":"a","k1":"99")"), K::UnusableSession,
+        "Data type of k1 is not number");
+    row("accepted", data(R"("userid":7,"username":"ann","k1":99)"), K::Accepted, "");
+    row("no errors", R"({"status":"fail"})", K::Unusable, "Json doesn't conatain key 'error'");
+    row("errors number", R"({"status":"fail","errors":3})", K::Unusable,
+        "Data type of error is not string.");
+    row("refused", R"({"status":"fail","errors":"nope"})", K::Refused, "");
+    row("status case matters", R"({"status":"Success","errors":"x"})", K::Refused, "");
+    row("html page", "<html></html>", K::Unreadable, "[json.exception.parse_error.101]");
+    row("comments refused", R"({"status":"fail", /* c */ "errors":"x"})", K::Unreadable,
+        "[json.exception.parse_error.101]");
     // The parser refuses it with out_of_range, not parse_error; it must not escape either.
-    QTest::newRow("number beyond a double")
-        << R"({"status":"success","data":{"userid":1e400,"username":"a","k1":1}})" << K::Unreadable
-        << "[json.exception.out_of_range.406]";
+    row("number beyond a double", data(R"("userid":1e400,"username":"a","k1":1)"), K::Unreadable,
+        "[json.exception.out_of_range.406]");
 }
 
 void TestPortalAnswers::loginAnswerIsJudgedInOrder()
@@ -112,7 +102,7 @@ void TestPortalAnswers::loginAnswerIsJudgedInOrder()
         QCOMPARE(QString::fromStdString(answer.trace), trace);
 }
 
-void TestPortalAnswers::acceptedLoginKeepsTheValuesAsJsonText()
+void TestPortalAnswers::loginAnswerKeepsItsValuesAsJsonText()
 {
     const LoginAnswer answer = velmora::readLoginAnswer(
         R"({"status":"success","data":{"userid":12.5,"username":"a\"n\u00fc","k1":9007199254740993}})");
@@ -121,15 +111,13 @@ void TestPortalAnswers::acceptedLoginKeepsTheValuesAsJsonText()
     QCOMPARE(answer.username, "a\\\"nü"); // escapes as sent, the quotation marks gone
     QCOMPARE(answer.k1, "9007199254740993");
     QCOMPARE(answer.status, "\"success\"");
-}
 
-void TestPortalAnswers::refusedLoginKeepsPlainAndQuotedText()
-{
-    const LoginAnswer answer =
+    // A refusal's text both plain and as JSON text.
+    const LoginAnswer refused =
         velmora::readLoginAnswer(R"({"status":"fail","errors":"Bad \"pw\""})");
-    QCOMPARE(answer.kind, LoginAnswer::Kind::Refused);
-    QCOMPARE(answer.errors, "Bad \"pw\"");
-    QCOMPARE(answer.errorsJson, "\"Bad \\\"pw\\\"\"");
+    QCOMPARE(refused.kind, LoginAnswer::Kind::Refused);
+    QCOMPARE(refused.errors, "Bad \"pw\"");
+    QCOMPARE(refused.errorsJson, "\"Bad \\\"pw\\\"\"");
 }
 
 void TestPortalAnswers::deeplyNestedDataIsAcceptedWithoutEcho()

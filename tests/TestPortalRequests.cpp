@@ -11,7 +11,6 @@ public:
 private slots:
     void valuesArePercentEncoded_data();
     void valuesArePercentEncoded();
-    void pathsCarryTheFixedParametersInOrder();
     void maskedPathHidesOnlyThePassword();
 };
 
@@ -37,19 +36,6 @@ void TestPortalRequests::valuesArePercentEncoded()
     QCOMPARE(QByteArray::fromStdString(velmora::percentEncoded(value.toStdString())), encoded);
     // Decoding gives the value back: the appliance sees what the user typed.
     QCOMPARE(QByteArray::fromPercentEncoding(encoded), value);
-}
-
-void TestPortalRequests::pathsCarryTheFixedParametersInOrder()
-{
-    QCOMPARE(velmora::loginPath("ann", "p w"),
-             "/index.php?pageto=c&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8"
-             "&fixeduserid=ann&loginMethod=6&password=p%20w&portal=1&stage=9");
-    QCOMPARE(velmora::keepAlivePath("7", "an\\\"n", "99"),
-             "/index.php?pageto=ka&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8"
-             "&u=7&username=an%5C%22n&k1=99");
-    QCOMPARE(
-        velmora::logoutPath(),
-        "/index.php?pageto=fbo&operation=4&ms=kq52vnwpex317t9hmzol8&mes=kq52vnwpex317t9hmzol8");
 }
 
 void TestPortalRequests::maskedPathHidesOnlyThePassword()

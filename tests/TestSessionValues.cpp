@@ -44,10 +44,9 @@ private slots:
     void loadParsesPortAndScheme();
     void clearedSessionLoadsAsLoggedOutEndpoint();
     void saveReportsEveryValueWithTheOutcomeOfTheGroup();
-    void rememberMeIsTickedByExactlyYes_data();
-    void rememberMeIsTickedByExactlyYes();
+    void rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing_data();
+    void rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing();
     void nonAsciiCredentialsComeBackByteForByte();
-    void aMissingValueDoesNotStopTheOthers();
     void administratorPresetFillsOnlyAMissingEndpoint_data();
     void administratorPresetFillsOnlyAMissingEndpoint();
     void killedSavesLeaveEachGroupAllOldOrAllNew();
@@ -214,7 +213,7 @@ void TestSessionValues::saveReportsEveryValueWithTheOutcomeOfTheGroup()
     }
 }
 
-void TestSessionValues::rememberMeIsTickedByExactlyYes_data()
+void TestSessionValues::rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<bool>("ticked");
@@ -225,13 +224,17 @@ void TestSessionValues::rememberMeIsTickedByExactlyYes_data()
     QTest::newRow("blanked") << "" << false;
 }
 
-void TestSessionValues::rememberMeIsTickedByExactlyYes()
+void TestSessionValues::rememberMeIsTickedByExactlyYesAndAMissingNameStopsNothing()
 {
     QFETCH(QString, stored);
     QFETCH(bool, ticked);
+    QVERIFY(storeValue(u"password", "only-the-password"));
     QVERIFY(storeValue(u"rememberme", stored.toStdString()));
     VelmoraAuth window;
-    QCOMPARE(VelmoraAuthInspector(window).ui().remberMe->isChecked(), ticked);
+    VelmoraAuthInspector inspect(window);
+    QCOMPARE(inspect.ui().remberMe->isChecked(), ticked);
+    QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
+    QCOMPARE(inspect.ui().lineEdit_password->text(), "only-the-password");
 }
 
 void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
@@ -255,17 +258,6 @@ void TestSessionValues::nonAsciiCredentialsComeBackByteForByte()
     QVERIFY(inspect.ui().remberMe->isChecked());
 }
 
-void TestSessionValues::aMissingValueDoesNotStopTheOthers()
-{
-    QVERIFY(storeValue(u"password", "only-the-password"));
-    QVERIFY(storeValue(u"rememberme", "Yes"));
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    QVERIFY(inspect.ui().lineEdit_username->text().isEmpty());
-    QCOMPARE(inspect.ui().lineEdit_password->text(), "only-the-password");
-    QVERIFY(inspect.ui().remberMe->isChecked());
-}
-
 void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint_data()
 {
     QTest::addColumn<QString>("storedEndpoint"); // address:port in the user's store, or nothing
@@ -273,7 +265,11 @@ void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint_data()
     QTest::addColumn<QString>("endpoint"); // fixedIP:fixedPort after the start
     QTest::addColumn<QString>("line"); // the preset's trace line, or nothing
 
-    const QByteArray good = "[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=8090\n";
+    const auto preset = [](const char* address, const char* port) {
+        return "[General]\nkeep_fixedIP=" + QByteArray(address)
+            + (port ? "\nkeep_fixedPort=" + QByteArray(port) : QByteArray()) + "\n";
+    };
+    const QByteArray good = preset("127.0.0.5", "8090");
     const QString used =
         "info|Using the administrator's preset of the appliance: 127.0.0.5 port 8090";
     const QString ignored =
@@ -285,39 +281,26 @@ void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint_data()
     // After a logout the store holds no address and port 1: the preset again.
     QTest::newRow("logged out: the preset") << ":1" << good << "127.0.0.5:8090" << used;
     QTest::newRow("no preset") << QString() << QByteArray() << ":0" << QString();
-    QTest::newRow("address out of range")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.300\nkeep_fixedPort=8090\n")
-        << ":0" << ignored;
-    QTest::newRow("address with a blank")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=\"127.0.0.5 \"\nkeep_fixedPort=80\n")
-        << ":0" << ignored;
-    QTest::newRow("port with letters")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=8090x\n")
-        << ":0" << ignored;
-    QTest::newRow("port beyond 65535")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=70000\n")
-        << ":0" << ignored;
-    QTest::newRow("port 0") << QString()
-                            << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\nkeep_fixedPort=0\n")
-                            << ":0" << ignored;
-    // The address in its canonical form, whatever spelling it was written in; a spelling that
-    // only the system's resolver would read is refused.
+    const char* const refused[][3] = {
+        { "address out of range", "127.0.0.300", "8090" },
+        { "address with a blank", "\"127.0.0.5 \"", "80" },
+        { "port with letters", "127.0.0.5", "8090x" },
+        { "port beyond 65535", "127.0.0.5", "70000" },
+        { "port 0", "127.0.0.5", "0" },
+        // A spelling that only the system's resolver would read.
+        { "preset as a single number", "2130706437", "8090" },
+        { "preset in hexadecimal", "0x7f.0.0.5", "8090" },
+        { "address without a port", "127.0.0.5", nullptr },
+    };
+    for (const auto& [name, address, port] : refused)
+        QTest::newRow(name) << QString() << preset(address, port) << ":0" << ignored;
+    // The address in its canonical form, whatever decimal spelling it was written in.
     QTest::newRow("preset with leading zeros")
-        << QString()
-        << QByteArray("[General]\nkeep_fixedIP=127.000.000.005\nkeep_fixedPort=08090\n")
-        << "127.0.0.5:8090" << used;
-    QTest::newRow("preset as a single number")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=2130706437\nkeep_fixedPort=8090\n")
-        << ":0" << ignored;
-    QTest::newRow("preset in hexadecimal")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=0x7f.0.0.5\nkeep_fixedPort=8090\n")
-        << ":0" << ignored;
+        << QString() << preset("127.000.000.005", "08090") << "127.0.0.5:8090" << used;
     QTest::newRow("the user's address with leading zeros")
         << "127.000.000.009:443" << good << "127.0.0.9:443" << QString();
     QTest::newRow("the user's address as a single number: the preset")
         << "2130706441:443" << good << "127.0.0.5:8090" << used;
-    QTest::newRow("address without a port")
-        << QString() << QByteArray("[General]\nkeep_fixedIP=127.0.0.5\n") << ":0" << ignored;
 }
 
 void TestSessionValues::administratorPresetFillsOnlyAMissingEndpoint()

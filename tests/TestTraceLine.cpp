@@ -1,5 +1,6 @@
 #include "app/OutsideText.h"
 #include "app/Trace.h"
+#include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
 
 #include <QFile>
@@ -8,14 +9,6 @@
 #include <thread>
 
 namespace {
-
-QStringList logLines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 // "[date time.ms] [logger] [level] [file:line in function()] - message", whole.
 const QRegularExpression traceLinePattern(QStringLiteral(
@@ -47,8 +40,6 @@ private slots:
     void outsideTextHidesPasswords();
     void everyEchoOfAPasswordIsHidden_data();
     void everyEchoOfAPasswordIsHidden();
-    void steeringCharactersAreEscaped_data();
-    void steeringCharactersAreEscaped();
 
 private:
     IsolatedHome& m_home;
@@ -58,33 +49,31 @@ void TestTraceLine::functionNameDropsReturnTypeAndParameters_data()
 {
     QTest::addColumn<QString>("signature");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("member") << "void VelmoraAuth::startLogin()"
-                            << "VelmoraAuth::startLogin";
-    QTest::newRow("constructor") << "VelmoraAuth::VelmoraAuth(QWidget*)"
-                                 << "VelmoraAuth::VelmoraAuth";
-    QTest::newRow("template return type")
-        << "std::vector<std::__cxx11::basic_string<char> > VelmoraAuth::traceroute()"
-        << "VelmoraAuth::traceroute";
-    QTest::newRow("parameters with templates")
-        << "bool VelmoraAuth::login(std::string, std::map<int, std::pair<int, int> >)"
-        << "VelmoraAuth::login";
-    QTest::newRow("const member") << "int Store::size() const"
-                                  << "Store::size";
-    QTest::newRow("lambda") << "VelmoraAuth::startLogin()::<lambda()>"
-                            << "VelmoraAuth::startLogin::<lambda()>";
-    QTest::newRow("lambda with parameters")
-        << "VelmoraAuth::VelmoraAuth(QWidget*)::<lambda(QSystemTrayIcon::ActivationReason)>"
-        << "VelmoraAuth::VelmoraAuth::<lambda(QSystemTrayIcon::ActivationReason)>";
-    QTest::newRow("lambda in lambda") << "void A::f(int)::<lambda()>::<lambda(bool)>"
-                                      << "A::f::<lambda()>::<lambda(bool)>";
-    QTest::newRow("free function") << "int main(int, char**)"
-                                   << "main";
-    QTest::newRow("function pointer parameter") << "void run(void (*)(int))"
-                                                << "run";
-    QTest::newRow("gcc anonymous namespace") << "void {anonymous}::helper()"
-                                             << "{anonymous}::helper";
-    QTest::newRow("clang anonymous namespace") << "void (anonymous namespace)::helper()"
-                                               << "(anonymous namespace)::helper";
+    const char* const rows[][3] = {
+        { "member", "void VelmoraAuth::startLogin()", "VelmoraAuth::startLogin" },
+        { "constructor", "VelmoraAuth::VelmoraAuth(QWidget*)", "VelmoraAuth::VelmoraAuth" },
+        { "template return type",
+          "std::vector<std::__cxx11::basic_string<char> > VelmoraAuth::traceroute()",
+          "VelmoraAuth::traceroute" },
+        { "parameters with templates",
+          "bool VelmoraAuth::login(std::string, std::map<int, std::pair<int, int> >)",
+          "VelmoraAuth::login" },
+        { "const member", "int Store::size() const", "Store::size" },
+        { "lambda", "VelmoraAuth::startLogin()::<lambda()>",
+          "VelmoraAuth::startLogin::<lambda()>" },
+        { "lambda with parameters",
+          "VelmoraAuth::VelmoraAuth(QWidget*)::<lambda(QSystemTrayIcon::ActivationReason)>",
+          "VelmoraAuth::VelmoraAuth::<lambda(QSystemTrayIcon::ActivationReason)>" },
+        { "lambda in lambda", "void A::f(int)::<lambda()>::<lambda(bool)>",
+          "A::f::<lambda()>::<lambda(bool)>" },
+        { "free function", "int main(int, char**)", "main" },
+        { "function pointer parameter", "void run(void (*)(int))", "run" },
+        { "gcc anonymous namespace", "void {anonymous}::helper()", "{anonymous}::helper" },
+        { "clang anonymous namespace", "void (anonymous namespace)::helper()",
+          "(anonymous namespace)::helper" },
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]);
 }
 
 void TestTraceLine::functionNameDropsReturnTypeAndParameters()
@@ -104,16 +93,17 @@ void TestTraceLine::fileNameLosesItsFolders()
 
 void TestTraceLine::lineCarriesFileLineFunctionAndLevel()
 {
+    const LogTail log(m_home.logFile());
     const int line = __LINE__ + 1;
     traceInfo("first message of the run");
     traceError("something failed");
 
     QVERIFY2(QFile::exists(m_home.logFile()), "the first trace line creates the log file");
-    const QStringList lines = logLines(m_home.logFile());
-    QVERIFY(lines.size() >= 2);
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.size(), 2);
 
-    const auto info = traceLinePattern.match(lines.at(lines.size() - 2));
-    QVERIFY2(info.hasMatch(), qPrintable(lines.at(lines.size() - 2)));
+    const auto info = traceLinePattern.match(lines.first());
+    QVERIFY2(info.hasMatch(), qPrintable(lines.first()));
     QCOMPARE(info.captured(1), "info");
     QCOMPARE(info.captured(2), "TestTraceLine.cpp");
     QCOMPARE(info.captured(3).toInt(), line);
@@ -129,31 +119,31 @@ void TestTraceLine::lineCarriesFileLineFunctionAndLevel()
 
 void TestTraceLine::lambdaLineNamesItsEnclosingOperation()
 {
+    const LogTail log(m_home.logFile());
     auto step = [] {
         traceInfo("from a lambda");
     };
     step();
-    const auto match = traceLinePattern.match(logLines(m_home.logFile()).last());
+    const auto match = traceLinePattern.match(log.lines().last());
     QVERIFY(match.hasMatch());
     QCOMPARE(match.captured(4), "TestTraceLine::lambdaLineNamesItsEnclosingOperation::<lambda()>");
 }
 
 void TestTraceLine::levelOutsideRangeWritesNothing()
 {
-    traceInfo("before");
-    const int before = logLines(m_home.logFile()).size();
+    const LogTail log(m_home.logFile());
     AppLogger::instance().log(static_cast<LogLevel>(6), "f.cpp", "f", 1, "too high");
     AppLogger::instance().log(static_cast<LogLevel>(-1), "f.cpp", "f", 1, "too low");
     AppLogger::instance().log(LogLevel::debug, "f.cpp", "f", 1, "below the default level");
     AppLogger::instance().log(LogLevel::critical, "f.cpp", "f", 1, "highest level");
-    const QStringList lines = logLines(m_home.logFile());
-    QCOMPARE(lines.size(), before + 1);
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.size(), 1);
     QVERIFY(lines.last().contains(QStringLiteral("[critical] [f.cpp:1 in f()] - highest level")));
 }
 
 void TestTraceLine::linesFromTwoThreadsArriveWhole()
 {
-    const int before = logLines(m_home.logFile()).size();
+    const LogTail log(m_home.logFile());
     constexpr int perThread = 400;
     auto writer = [](char name) {
         const std::string message(120, name);
@@ -165,7 +155,7 @@ void TestTraceLine::linesFromTwoThreadsArriveWhole()
     first.join();
     second.join();
 
-    const QStringList lines = logLines(m_home.logFile()).mid(before);
+    const QStringList lines = log.lines();
     QCOMPARE(lines.size(), 2 * perThread);
     int fromFirst = 0;
     for (const QString& line : lines) {
@@ -201,6 +191,20 @@ void TestTraceLine::outsideTextStaysOnOneLine_data()
                       "b\xe2\x80\xae"
                       "c")
         << QByteArray("a\\xE2\\x80\\xA8b\\xE2\\x80\\xAEc");
+    QTest::newRow("right-to-left mark") << QByteArray("a\xe2\x80\x8f"
+                                                      "b")
+                                        << QByteArray("a\\xE2\\x80\\x8Fb");
+    QTest::newRow("left-to-right mark") << QByteArray("a\xe2\x80\x8e"
+                                                      "b")
+                                        << QByteArray("a\\xE2\\x80\\x8Eb");
+    QTest::newRow("Arabic letter mark") << QByteArray("a\xd8\x9c"
+                                                      "b")
+                                        << QByteArray("a\\xD8\\x9Cb");
+    QTest::newRow("paragraph separator, isolate")
+        << QByteArray("a\xe2\x80\xa9"
+                      "b\xe2\x81\xa7"
+                      "c")
+        << QByteArray("a\\xE2\\x80\\xA9b\\xE2\\x81\\xA7c");
     QTest::newRow("not UTF-8") << QByteArray("\xff\x80\xc0\xaf\xed\xa0\x80\xe2\x82")
                                << QByteArray("\\xFF\\x80\\xC0\\xAF\\xED\\xA0\\x80\\xE2\\x82");
 }
@@ -212,8 +216,9 @@ void TestTraceLine::outsideTextStaysOnOneLine()
     QCOMPARE(QByteArray::fromStdString(velmora::outsideText(value.toStdString())), written);
 
     // And as a whole line of the log.
+    const LogTail log(m_home.logFile());
     traceError("From outside: " + velmora::outsideText(value.toStdString()));
-    const QString last = logLines(m_home.logFile()).constLast();
+    const QString last = log.lines().constLast();
     QVERIFY(traceLinePattern.match(last).hasMatch());
     QVERIFY(last.endsWith(QString::fromUtf8(written)));
 }
@@ -294,33 +299,6 @@ void TestTraceLine::everyEchoOfAPasswordIsHidden()
     // Only an echo of the whole password: a part of it, or other text, is left as it is.
     const std::string part = "errors=" + echo.left(echo.size() - 1).toStdString();
     QCOMPARE(velmora::withoutPasswords(part), part);
-}
-
-void TestTraceLine::steeringCharactersAreEscaped_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<QByteArray>("written");
-    QTest::newRow("right-to-left mark") << QByteArray("a\xe2\x80\x8f"
-                                                      "b")
-                                        << QByteArray("a\\xE2\\x80\\x8Fb");
-    QTest::newRow("left-to-right mark") << QByteArray("a\xe2\x80\x8e"
-                                                      "b")
-                                        << QByteArray("a\\xE2\\x80\\x8Eb");
-    QTest::newRow("Arabic letter mark") << QByteArray("a\xd8\x9c"
-                                                      "b")
-                                        << QByteArray("a\\xD8\\x9Cb");
-    QTest::newRow("paragraph separator, isolate")
-        << QByteArray("a\xe2\x80\xa9"
-                      "b\xe2\x81\xa7"
-                      "c")
-        << QByteArray("a\\xE2\\x80\\xA9b\\xE2\\x81\\xA7c");
-}
-
-void TestTraceLine::steeringCharactersAreEscaped()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(QByteArray, written);
-    QCOMPARE(QByteArray::fromStdString(velmora::outsideText(value.toStdString())), written);
 }
 
 VELMORA_TEST_MAIN(TestTraceLine)

@@ -171,9 +171,8 @@ void TestApplianceFaults::outageKeepsOrLosesSessions_data()
 {
     QTest::addColumn<bool>("keep");
     QTest::addColumn<std::string>("answerAfterwards");
-    QTest::newRow("sessions kept") << true << std::string(R"({"status":"success"})");
-    QTest::newRow("sessions lost")
-        << false << std::string(R"({"status":"fail","errors":"Session Expired"})");
+    QTest::newRow("sessions kept") << true << success;
+    QTest::newRow("sessions lost") << false << expired;
 }
 
 void TestApplianceFaults::outageKeepsOrLosesSessions()

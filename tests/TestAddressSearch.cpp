@@ -233,29 +233,18 @@ void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm_data()
     QTest::addColumn<QString>("source"); // typed, traced or remembered
     QTest::addColumn<QString>("spelling");
     QTest::addColumn<QString>("probed"); // empty: nothing
+    const auto row = [](const char* title, QString source, QString spelling, QString probed) {
+        QTest::newRow(title) << source << spelling << probed;
+    };
     // Leading zeros mean nothing: 010 is ten. The system's resolver reads them as octal, 010 as
     // eight, and takes the other spellings below for 127.0.0.8 as well.
-    QTest::newRow("typed, leading zeros") << "typed"
-                                          << "127.000.000.010"
-                                          << "127.0.0.10:8090";
-    QTest::newRow("traced, leading zeros") << "traced"
-                                           << "127.000.000.010"
-                                           << "127.0.0.10:8090";
-    QTest::newRow("remembered, leading zeros") << "remembered"
-                                               << "127.000.000.010"
-                                               << "127.0.0.10:8090";
-    QTest::newRow("typed, hexadecimal") << "typed"
-                                        << "0x7f.0.0.0x8"
-                                        << "";
-    QTest::newRow("typed, a single number") << "typed"
-                                            << "2130706440"
-                                            << "";
-    QTest::newRow("typed, three parts") << "typed"
-                                        << "127.0.8"
-                                        << "";
-    QTest::newRow("traced, four digits") << "traced"
-                                         << "127.0.0.0010"
-                                         << "";
+    row("typed, leading zeros", "typed", "127.000.000.010", "127.0.0.10:8090");
+    row("traced, leading zeros", "traced", "127.000.000.010", "127.0.0.10:8090");
+    row("remembered, leading zeros", "remembered", "127.000.000.010", "127.0.0.10:8090");
+    row("typed, hexadecimal", "typed", "0x7f.0.0.0x8", "");
+    row("typed, a single number", "typed", "2130706440", "");
+    row("typed, three parts", "typed", "127.0.8", "");
+    row("traced, four digits", "traced", "127.0.0.0010", "");
 }
 
 void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm()

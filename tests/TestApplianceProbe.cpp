@@ -99,16 +99,14 @@ void TestApplianceProbe::anythingElseIsRefused_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("trace");
-    QTest::newRow("line break after the word") << 200 << "velmora\n"
-                                               << "";
-    QTest::newRow("capital letter") << 200 << "Velmora"
-                                    << "";
-    QTest::newRow("empty page") << 200 << ""
-                                << "";
-    QTest::newRow("redirect not followed") << 302 << "velmora"
-                                           << "Error with response code: 302";
-    QTest::newRow("server error") << 500 << "velmora"
-                                  << "Error with response code: 500";
+    const auto row = [](const char* title, int status, QString body, QString trace) {
+        QTest::newRow(title) << status << body << trace;
+    };
+    row("line break after the word", 200, "velmora\n", "");
+    row("capital letter", 200, "Velmora", "");
+    row("empty page", 200, "", "");
+    row("redirect not followed", 302, "velmora", "Error with response code: 302");
+    row("server error", 500, "velmora", "Error with response code: 500");
 }
 
 void TestApplianceProbe::anythingElseIsRefused()

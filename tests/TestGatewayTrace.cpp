@@ -1,28 +1,16 @@
 #include "discovery/GatewayList.h"
 #include "discovery/RouteTracer.h"
 #include "support/TestMain.h"
+#include "windows/TracertRecordings.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 namespace {
 
-// Recorded outputs of Windows' tracert and of Debian's traceroute, as each prints them.
-const char tracertTwoHops[] = "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
-                              "  1    <1 ms    <1 ms    <1 ms  192.168.1.1\r\n"
-                              "  2     3 ms     2 ms     2 ms  10.0.0.1\r\n\r\nTrace complete.\r\n";
-const char tracertFirstHopSilent[] =
-    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
-    "  1     *        *        *     Request timed out.\r\n"
-    "  2     3 ms     2 ms     2 ms  10.0.0.1\r\n\r\nTrace complete.\r\n";
-const char tracertNoHop[] =
-    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
-    "  1     *        *        *     Request timed out.\r\n"
-    "  2     *        *        *     Request timed out.\r\n\r\nTrace complete.\r\n";
-const char tracertDestinationAnswers[] =
-    "\r\nTracing route to 8.8.8.8 over a maximum of 2 hops\r\n\r\n"
-    "  1    <1 ms    <1 ms    <1 ms  192.168.1.1\r\n"
-    "  2     9 ms     9 ms     9 ms  8.8.8.8\r\n\r\nTrace complete.\r\n";
+// Recorded outputs of Windows' tracert (shared with the Windows layer's tests) and of Debian's
+// traceroute, as each prints them.
+const QByteArray tracertTwoHops = QByteArray::fromStdString(recorded::twoHopsAnswer);
 const char tracerouteTwoHops[] = "traceroute to 8.8.8.8 (8.8.8.8), 2 hops max, 60 byte packets\n"
                                  " 1  192.168.1.1  0.412 ms  0.388 ms  0.377 ms\n"
                                  " 2  10.0.0.1  2.913 ms  2.901 ms  2.880 ms\n";
@@ -77,9 +65,10 @@ void TestGatewayTrace::firstAddressIsDroppedAndHopsKept_data()
     };
     const QStringList two { QStringLiteral("192.168.1.1"), QStringLiteral("10.0.0.1") };
     row("tracert, two hops", tracertTwoHops, two);
-    row("tracert, first hop silent", tracertFirstHopSilent, { QStringLiteral("10.0.0.1") });
-    row("tracert, no hop answers", tracertNoHop, {});
-    row("tracert, destination as hop 2", tracertDestinationAnswers,
+    row("tracert, first hop silent", QByteArray::fromStdString(recorded::firstHopTimesOut),
+        { QStringLiteral("10.0.0.1") });
+    row("tracert, no hop answers", QByteArray::fromStdString(recorded::noHopAnswers), {});
+    row("tracert, destination as hop 2", QByteArray(tracertTwoHops).replace("10.0.0.1", "8.8.8.8"),
         { QStringLiteral("192.168.1.1"), QStringLiteral("8.8.8.8") });
     row("no output", QByteArray(), {});
     row("five groups match four", "to 8.8.8.8\n 1  1.2.3.4.5\n", { QStringLiteral("1.2.3.4") });
@@ -161,7 +150,7 @@ void TestGatewayTrace::runnerGivesTheOutputWithTheDestinationOnce()
     // tracert names the destination once already; its output passes unchanged.
     const auto windows = velmora::runTracer(printing(tracertTwoHops));
     QVERIFY(windows);
-    QCOMPARE(*windows, std::string(tracertTwoHops));
+    QCOMPARE(QByteArray::fromStdString(*windows), tracertTwoHops);
 }
 
 void TestGatewayTrace::runnerKeepsLongLinesWhole()

@@ -15,7 +15,6 @@ private slots:
     void init();
     void cleanup();
 
-    void probeAnswersTheMarkerOnBothSchemes();
     void loginAnswersByAccount_data();
     void loginAnswersByAccount();
     void eachLoginGetsANewUseridAndAPositiveK1();
@@ -69,16 +68,6 @@ SessionValues TestApplianceSessions::login(const std::string& user,
 std::string TestApplianceSessions::keepAlive(const SessionValues& session) const
 {
     return get(keepAliveTarget(session.userid, session.username, session.k1));
-}
-
-void TestApplianceSessions::probeAnswersTheMarkerOnBothSchemes()
-{
-    for (const auto& listener : m_appliance->listeners()) {
-        const auto result = clientFor(listener)->Get("/isvelmora.php");
-        QVERIFY(result);
-        QCOMPARE(result->status, 200);
-        QCOMPARE(result->body, std::string("velmora"));
-    }
 }
 
 void TestApplianceSessions::loginAnswersByAccount_data()

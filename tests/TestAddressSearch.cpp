@@ -115,46 +115,32 @@ void TestAddressSearch::candidatesAreProbedInOrder_data()
     QTest::addColumn<QStringList>("order");
     QTest::addColumn<bool>("traced");
 
-    const QString g1 = QString::fromLatin1(gateway1), g2 = QString::fromLatin1(gateway2);
-    const QString rem = QString::fromLatin1(remembered), typ = QString::fromLatin1(typed);
-    auto https = [](const QString& host, int port) {
-        return host + ":" + QString::number(port) + "/s";
+    // Hosts by role (g1, g2, rem, typ); "/s" marks a probe over https.
+    const auto row = [](const char* title, bool ipBox, bool portBox, QString remembered,
+                        int typedPort, QString accepting, QString order, bool traced) {
+        for (QString* text : { &remembered, &accepting, &order }) {
+            text->replace("g1", gateway1).replace("g2", gateway2);
+            text->replace("rem", QLatin1String(::remembered)).replace("typ", typed);
+        }
+        QTest::newRow(title) << ipBox << portBox << remembered << typedPort << accepting
+                             << order.split(' ', Qt::SkipEmptyParts) << traced;
     };
-    auto http = [](const QString& host) {
-        return host + ":80";
-    };
-
-    QTest::newRow("both boxes, remembered answers")
-        << true << true << rem + ":443" << 0 << rem + ":443" << QStringList { https(rem, 443) }
-        << false;
-    QTest::newRow("both boxes, remembered refused, gateway answers on 443")
-        << true << true << rem + ":8090" << 0 << g1 + ":443"
-        << QStringList { https(rem, 8090), https(g1, 8090), https(g1, 443) } << true;
-    QTest::newRow("both boxes, nothing remembered, gateway answers on 80 only")
-        << true << true << QString() << 0 << g1 + ":80"
-        << QStringList { https(g1, 8090), https(g1, 443), http(g1) } << true;
-    QTest::newRow("both boxes, nothing answers: 1 + 3 x 2 probes")
-        << true << true << rem + ":80" << 0 << QString()
-        << QStringList { http(rem),       https(g1, 8090), https(g1, 443), http(g1),
-                         https(g2, 8090), https(g2, 443),  http(g2) }
-        << true;
-    QTest::newRow("both boxes, remembered address again as a gateway")
-        << true << true << g1 + ":443" << 0 << g2 + ":8090"
-        << QStringList { https(g1, 443), https(g1, 8090), https(g1, 443), http(g1),
-                         https(g2, 8090) }
-        << true;
-    QTest::newRow("address box only: every gateway on the typed port, over https")
-        << true << false << rem + ":443" << 8080 << QString()
-        << QStringList { https(g1, 8080), https(g2, 8080) } << true;
-    QTest::newRow("address box only, second gateway answers")
-        << true << false << QString() << 8080 << g2 + ":8080"
-        << QStringList { https(g1, 8080), https(g2, 8080) } << true;
-    QTest::newRow("port box only: typed address on the default ports")
-        << false << true << rem + ":443" << 0 << typ + ":80"
-        << QStringList { https(typ, 8090), https(typ, 443), http(typ) } << false;
-    QTest::newRow("neither box: exactly one probe")
-        << false << false << rem + ":443" << 8080 << QString() << QStringList { https(typ, 8080) }
-        << false;
+    row("both boxes, remembered answers", true, true, "rem:443", 0, "rem:443", "rem:443/s", false);
+    row("both boxes, remembered refused, gateway answers on 443", true, true, "rem:8090", 0,
+        "g1:443", "rem:8090/s g1:8090/s g1:443/s", true);
+    row("both boxes, nothing remembered, gateway answers on 80 only", true, true, "", 0, "g1:80",
+        "g1:8090/s g1:443/s g1:80", true);
+    row("both boxes, nothing answers: 1 + 3 x 2 probes", true, true, "rem:80", 0, "",
+        "rem:80 g1:8090/s g1:443/s g1:80 g2:8090/s g2:443/s g2:80", true);
+    row("both boxes, remembered address again as a gateway", true, true, "g1:443", 0, "g2:8090",
+        "g1:443/s g1:8090/s g1:443/s g1:80 g2:8090/s", true);
+    row("address box only: every gateway on the typed port, over https", true, false, "rem:443",
+        8080, "", "g1:8080/s g2:8080/s", true);
+    row("address box only, second gateway answers", true, false, "", 8080, "g2:8080",
+        "g1:8080/s g2:8080/s", true);
+    row("port box only: typed address on the default ports", false, true, "rem:443", 0, "typ:80",
+        "typ:8090/s typ:443/s typ:80", false);
+    row("neither box: exactly one probe", false, false, "rem:443", 8080, "", "typ:8080/s", false);
 }
 
 void TestAddressSearch::candidatesAreProbedInOrder()
@@ -233,29 +219,18 @@ void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm_data()
     QTest::addColumn<QString>("source"); // typed, traced or remembered
     QTest::addColumn<QString>("spelling");
     QTest::addColumn<QString>("probed"); // empty: nothing
+    const auto row = [](const char* title, QString source, QString spelling, QString probed) {
+        QTest::newRow(title) << source << spelling << probed;
+    };
     // Leading zeros mean nothing: 010 is ten. The system's resolver reads them as octal, 010 as
     // eight, and takes the other spellings below for 127.0.0.8 as well.
-    QTest::newRow("typed, leading zeros") << "typed"
-                                          << "127.000.000.010"
-                                          << "127.0.0.10:8090";
-    QTest::newRow("traced, leading zeros") << "traced"
-                                           << "127.000.000.010"
-                                           << "127.0.0.10:8090";
-    QTest::newRow("remembered, leading zeros") << "remembered"
-                                               << "127.000.000.010"
-                                               << "127.0.0.10:8090";
-    QTest::newRow("typed, hexadecimal") << "typed"
-                                        << "0x7f.0.0.0x8"
-                                        << "";
-    QTest::newRow("typed, a single number") << "typed"
-                                            << "2130706440"
-                                            << "";
-    QTest::newRow("typed, three parts") << "typed"
-                                        << "127.0.8"
-                                        << "";
-    QTest::newRow("traced, four digits") << "traced"
-                                         << "127.0.0.0010"
-                                         << "";
+    row("typed, leading zeros", "typed", "127.000.000.010", "127.0.0.10:8090");
+    row("traced, leading zeros", "traced", "127.000.000.010", "127.0.0.10:8090");
+    row("remembered, leading zeros", "remembered", "127.000.000.010", "127.0.0.10:8090");
+    row("typed, hexadecimal", "typed", "0x7f.0.0.0x8", "");
+    row("typed, a single number", "typed", "2130706440", "");
+    row("typed, three parts", "typed", "127.0.8", "");
+    row("traced, four digits", "traced", "127.0.0.0010", "");
 }
 
 void TestAddressSearch::everyAddressIsProbedInItsCanonicalForm()

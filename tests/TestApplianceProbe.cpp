@@ -24,8 +24,7 @@ private slots:
     void markerPageMakesTheEndpoint();
     void anythingElseIsRefused_data();
     void anythingElseIsRefused();
-    void plainHttpOnAnHttpsPortIsNotFound();
-    void silenceIsReportedAndFast();
+    void noAnswerIsReportedFastAndKeepsTheEndpoint();
     void portBeyondTheRangeIsNeverContacted_data();
     void portBeyondTheRangeIsNeverContacted();
 
@@ -99,16 +98,14 @@ void TestApplianceProbe::anythingElseIsRefused_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("trace");
-    QTest::newRow("line break after the word") << 200 << "velmora\n"
-                                               << "";
-    QTest::newRow("capital letter") << 200 << "Velmora"
-                                    << "";
-    QTest::newRow("empty page") << 200 << ""
-                                << "";
-    QTest::newRow("redirect not followed") << 302 << "velmora"
-                                           << "Error with response code: 302";
-    QTest::newRow("server error") << 500 << "velmora"
-                                  << "Error with response code: 500";
+    const auto row = [](const char* title, int status, QString body, QString trace) {
+        QTest::newRow(title) << status << body << trace;
+    };
+    row("line break after the word", 200, "velmora\n", "");
+    row("capital letter", 200, "Velmora", "");
+    row("empty page", 200, "", "");
+    row("redirect not followed", 302, "velmora", "Error with response code: 302");
+    row("server error", 500, "velmora", "Error with response code: 500");
 }
 
 void TestApplianceProbe::anythingElseIsRefused()
@@ -132,22 +129,18 @@ void TestApplianceProbe::anythingElseIsRefused()
         QCOMPARE(log.count(QStringLiteral("[error]")), 0);
 }
 
-void TestApplianceProbe::plainHttpOnAnHttpsPortIsNotFound()
+void TestApplianceProbe::noAnswerIsReportedFastAndKeepsTheEndpoint()
 {
     const LogTail log(m_home.logFile());
-    QVERIFY(!m_window->isVelmora("127.0.0.3", 8090));
+    QVERIFY(!m_window->isVelmora("127.0.0.3", 8090)); // plain HTTP where HTTPS is expected
     QVERIFY(log.hasLine("error", "Not gettring any response"));
-    QCOMPARE(VelmoraAuthInspector(*m_window).fixedIP(), "127.0.0.9");
-}
-
-void TestApplianceProbe::silenceIsReportedAndFast()
-{
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!m_window->isVelmora("127.0.0.4", 443));
     QVERIFY(!m_window->isVelmora("127.0.0.2", 0));
     QVERIFY(!m_window->isVelmora("127.0.0.2", -1));
     QVERIFY(timer.elapsed() < 3000);
+    QCOMPARE(VelmoraAuthInspector(*m_window).fixedIP(), "127.0.0.9");
     QCOMPARE(VelmoraAuthInspector(*m_window).fixedPort(), 1234);
 }
 

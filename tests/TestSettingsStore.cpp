@@ -12,11 +12,23 @@
 namespace {
 
 const std::u16string settingsKey = u"Software\\Velmora\\VelmoraAuth";
+constexpr RegistryRoot user = RegistryRoot::CurrentUser;
+constexpr RegistryRoot machine = RegistryRoot::LocalMachine;
+const std::u16string missing = u"<missing>";
 
 mode_t modeOf(const QString& path)
 {
     struct stat info = {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+void writeFile(const QString& path, const QByteArray& text,
+               QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY(file.open(mode));
+    file.write(text);
 }
 
 } // namespace
@@ -34,16 +46,14 @@ public:
 
 private slots:
     void init();
-    void readsFailBeforeTheFirstWriteAndLeaveTheOutput();
+    void cleanup();
+    void readsFailBeforeTheFirstWrite();
     void firstWriteCreatesAPrivateStore();
-    void writeNarrowsAWiderFileMode();
-    void everyUtf16UnitComesBack();
-    void textEndsAtTheFirstNul();
+    void everyUtf16UnitComesBackAndANulEndsTheText();
     void valueOfAnotherTypeReadsAsMissing_data();
     void valueOfAnotherTypeReadsAsMissing();
     void keyPathsOutsideTheConfigFolderAreRefused();
-    void machineKeyIsTheFirstSystemFolderHoldingIt();
-    void machineKeyIsNeverWritten();
+    void machineKeyIsTheFirstSystemFolderHoldingItAndNeverWritten();
     void writtenTextIsTheTextQSettingsWrites_data();
     void writtenTextIsTheTextQSettingsWrites();
     void groupWriteLeavesEverythingElseAsItWas();
@@ -55,91 +65,68 @@ private:
     {
         return m_home.configFolder() + QStringLiteral("/Velmora/VelmoraAuth.conf");
     }
+    bool write(const std::u16string& name, const std::u16string& value)
+    {
+        return m_store.writeString(user, settingsKey, name, value, m_error);
+    }
+    // The value, or `missing`; a failed read that touched its output is caught in cleanup().
+    std::u16string read(const std::u16string& name, RegistryRoot root = user)
+    {
+        std::u16string value = missing;
+        const bool found = m_store.readString(root, settingsKey, name, value, m_error);
+        m_failedReadChangedOutput |= !found && value != missing;
+        return found ? value : missing;
+    }
 
     IsolatedHome& m_home;
     RegistryStore m_store;
     std::string m_error;
+    bool m_failedReadChangedOutput = false;
 };
 
 void TestSettingsStore::init()
 {
     m_home.clearSettings();
     qputenv("XDG_CONFIG_DIRS", m_home.systemConfigFolder().toUtf8());
+    m_failedReadChangedOutput = false;
 }
 
-void TestSettingsStore::readsFailBeforeTheFirstWriteAndLeaveTheOutput()
+void TestSettingsStore::cleanup()
 {
-    std::u16string value = u"untouched";
-    QVERIFY(
-        !m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"username", value, m_error));
-    QCOMPARE(value, u"untouched");
-    QVERIFY(!QFileInfo::exists(storeFile()));
+    QVERIFY2(!m_failedReadChangedOutput, "a failed read changed the value it was given");
+}
 
-    QVERIFY(
-        m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"username", u"ann", m_error));
-    QVERIFY(
-        !m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"password", value, m_error));
-    QCOMPARE(value, u"untouched");
+void TestSettingsStore::readsFailBeforeTheFirstWrite()
+{
+    QCOMPARE(read(u"username"), missing);
+    QVERIFY(!QFileInfo::exists(storeFile()));
+    QVERIFY(write(u"username", u"ann"));
+    QCOMPARE(read(u"password"), missing);
     QVERIFY(m_error.empty());
 }
 
 void TestSettingsStore::firstWriteCreatesAPrivateStore()
 {
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"password", u"s3cret",
-                                m_error));
-    QVERIFY(QFileInfo(storeFile()).isFile());
+    QVERIFY(write(u"password", u"s3cret"));
     QCOMPARE(modeOf(storeFile()), mode_t(0600));
     QCOMPARE(modeOf(m_home.configFolder() + QStringLiteral("/Velmora")), mode_t(0700));
-
-    std::u16string value;
-    QVERIFY(
-        m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"password", value, m_error));
-    QCOMPARE(value, u"s3cret");
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"password", u"", m_error));
-    QVERIFY(
-        m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"password", value, m_error));
-    QCOMPARE(value, u"");
+    QCOMPARE(read(u"password"), u"s3cret");
+    QVERIFY(write(u"password", u""));
+    QCOMPARE(read(u"password"), u"");
     QCOMPARE(modeOf(storeFile()), mode_t(0600));
 }
 
-void TestSettingsStore::writeNarrowsAWiderFileMode()
-{
-    QVERIFY(QDir().mkpath(m_home.configFolder() + QStringLiteral("/Velmora")));
-    QFile file(storeFile());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[General]\nusername=old\n");
-    file.close();
-    QVERIFY(::chmod(QFile::encodeName(storeFile()).constData(), 0644) == 0);
-
-    QVERIFY(
-        m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"password", u"pw", m_error));
-    QCOMPARE(modeOf(storeFile()), mode_t(0600));
-    std::u16string value;
-    QVERIFY(
-        m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"username", value, m_error));
-    QCOMPARE(value, u"old");
-}
-
-void TestSettingsStore::everyUtf16UnitComesBack()
+void TestSettingsStore::everyUtf16UnitComesBackAndANulEndsTheText()
 {
     // The widened bytes of UTF-8 text land in 0xFF80..0xFFFF; keep every unit, not just those.
     std::u16string all;
     for (char32_t unit = 1; unit <= 0xFFFF; ++unit)
         all.push_back(static_cast<char16_t>(unit));
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"all", all, m_error));
-    std::u16string value;
-    QVERIFY(m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"all", value, m_error));
-    QCOMPARE(value.size(), all.size());
-    QVERIFY(value == all);
-}
+    QVERIFY(write(u"all", all));
+    QVERIFY(read(u"all") == all);
 
-void TestSettingsStore::textEndsAtTheFirstNul()
-{
-    const std::u16string withNul(u"before\0after", 12);
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"cut", withNul, m_error));
-    std::u16string value;
-    QVERIFY(m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"cut", value, m_error));
-    QCOMPARE(value, u"before");
+    QVERIFY(write(u"cut", std::u16string(u"before\0after", 12)));
+    QCOMPARE(read(u"cut"), u"before");
 }
 
 void TestSettingsStore::valueOfAnotherTypeReadsAsMissing_data()
@@ -153,17 +140,10 @@ void TestSettingsStore::valueOfAnotherTypeReadsAsMissing_data()
 void TestSettingsStore::valueOfAnotherTypeReadsAsMissing()
 {
     QFETCH(QByteArray, line);
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"other", u"x", m_error));
-    QFile file(storeFile());
-    QVERIFY(file.open(QIODevice::Append));
-    file.write(line + '\n');
-    file.close();
-
-    std::u16string value = u"kept";
-    QVERIFY(!m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"kind", value, m_error));
-    QCOMPARE(value, u"kept");
-    QVERIFY(m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"other", value, m_error));
-    QCOMPARE(value, u"x");
+    QVERIFY(write(u"other", u"x"));
+    writeFile(storeFile(), line + '\n', QIODevice::Append);
+    QCOMPARE(read(u"kind"), missing);
+    QCOMPARE(read(u"other"), u"x");
 }
 
 void TestSettingsStore::keyPathsOutsideTheConfigFolderAreRefused()
@@ -171,70 +151,41 @@ void TestSettingsStore::keyPathsOutsideTheConfigFolderAreRefused()
     for (const std::u16string& key :
          { std::u16string(u"Software\\..\\..\\escape"), std::u16string(u"Software"),
            std::u16string(u"Software\\a/b") }) {
-        QVERIFY(!m_store.writeString(RegistryRoot::CurrentUser, key, u"v", u"x", m_error));
+        QVERIFY(!m_store.writeString(user, key, u"v", u"x", m_error));
         std::u16string value;
-        QVERIFY(!m_store.readString(RegistryRoot::CurrentUser, key, u"v", value, m_error));
+        QVERIFY(!m_store.readString(user, key, u"v", value, m_error));
     }
     QVERIFY(!QFileInfo::exists(m_home.path() + QStringLiteral("/escape.conf")));
 }
 
-namespace {
-
-// A machine key with one value, in FOLDER/Velmora/VelmoraAuth.conf.
-void writeMachineKey(const QString& folder, const QString& address)
-{
-    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Velmora")));
-    QFile file(folder + QStringLiteral("/Velmora/VelmoraAuth.conf"));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\nkeep_fixedIP=" + address.toUtf8() + "\n");
-}
-
-} // namespace
-
-void TestSettingsStore::machineKeyIsTheFirstSystemFolderHoldingIt()
+void TestSettingsStore::machineKeyIsTheFirstSystemFolderHoldingItAndNeverWritten()
 {
     const QString first = m_home.path() + QStringLiteral("/xdg-first");
     const QString second = m_home.path() + QStringLiteral("/xdg-second");
     QDir(first).removeRecursively();
     QDir(second).removeRecursively();
+    const auto writeMachineKey = [](const QString& folder, const QByteArray& address) {
+        writeFile(folder + QStringLiteral("/Velmora/VelmoraAuth.conf"),
+                  "[General]\nkeep_fixedIP=" + address + "\n");
+    };
     // A relative folder is skipped by the rules, even when it holds the key.
-    writeMachineKey(QStringLiteral("relative-xdg"), QStringLiteral("127.0.0.1"));
+    writeMachineKey(QStringLiteral("relative-xdg"), "127.0.0.1");
     const auto dropRelative =
         qScopeGuard([] { QDir(QStringLiteral("relative-xdg")).removeRecursively(); });
     qputenv("XDG_CONFIG_DIRS", ("relative-xdg:" + first + "::" + second).toUtf8());
 
-    std::u16string value = u"untouched";
-    QVERIFY(!m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
-                                m_error));
-    QCOMPARE(value, u"untouched");
-
-    writeMachineKey(second, QStringLiteral("127.0.0.2"));
-    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
-                               m_error));
-    QCOMPARE(value, u"127.0.0.2");
-    writeMachineKey(first, QStringLiteral("127.0.0.3"));
-    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
-                               m_error));
-    QCOMPARE(value, u"127.0.0.3");
-
+    QCOMPARE(read(u"keep_fixedIP", machine), missing);
+    writeMachineKey(second, "127.0.0.2");
+    QCOMPARE(read(u"keep_fixedIP", machine), u"127.0.0.2");
+    writeMachineKey(first, "127.0.0.3");
+    QCOMPARE(read(u"keep_fixedIP", machine), u"127.0.0.3");
     // The user's key is another file altogether.
-    QVERIFY(!m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"keep_fixedIP", value,
-                                m_error));
-}
+    QCOMPARE(read(u"keep_fixedIP"), missing);
 
-void TestSettingsStore::machineKeyIsNeverWritten()
-{
-    writeMachineKey(m_home.systemConfigFolder(), QStringLiteral("127.0.0.2"));
-    QVERIFY(!m_store.writeString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP",
-                                 u"127.0.0.9", m_error));
-    QVERIFY(!m_store.writeString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedPort", u"80",
-                                 m_error));
-    std::u16string value;
-    QVERIFY(m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedIP", value,
-                               m_error));
-    QCOMPARE(value, u"127.0.0.2");
-    QVERIFY(!m_store.readString(RegistryRoot::LocalMachine, settingsKey, u"keep_fixedPort", value,
-                                m_error));
+    QVERIFY(!m_store.writeString(machine, settingsKey, u"keep_fixedIP", u"127.0.0.9", m_error));
+    QVERIFY(!m_store.writeString(machine, settingsKey, u"keep_fixedPort", u"80", m_error));
+    QCOMPARE(read(u"keep_fixedIP", machine), u"127.0.0.3");
+    QCOMPARE(read(u"keep_fixedPort", machine), missing);
     QVERIFY(!QFileInfo::exists(storeFile()));
 }
 
@@ -242,26 +193,21 @@ void TestSettingsStore::writtenTextIsTheTextQSettingsWrites_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("value");
-    QTest::newRow("plain") << "keep_fixedIP"
-                           << "192.168.1.1";
-    QTest::newRow("empty") << "keep_k1" << QString();
-    QTest::newRow("list and comment marks") << "password"
-                                            << "a,b;c=d";
-    QTest::newRow("outer blanks") << "username"
-                                  << " ann ";
-    QTest::newRow("quotes and backslashes") << "username"
-                                            << R"(say "hi" \ bye)";
-    QTest::newRow("at sign") << "keep_username"
-                             << "@Variant(1)";
-    QTest::newRow("controls") << "password" << QStringLiteral("tab\tline\nbell\a\x01\x7f");
-    QTest::newRow("hex digit after an escape")
-        << "password" << QString::fromStdU16String({ u'\x01', u'a', u'\x1f', u'F', u'9', u'x' });
-    QTest::newRow("widened UTF-8") << "password" << QString::fromStdU16String(u"p\xFFC3\xFFA4ss");
-    QTest::newRow("NUL inside") << "cut"
-                                << QString::fromStdU16String(std::u16string(u"a\0"
-                                                                            "1b",
-                                                                            4));
-    QTest::newRow("name to escape") << QStringLiteral("a b.ü中") << "x";
+    const auto row = [](const char* title, const QString& name, const QString& value) {
+        QTest::newRow(title) << name << value;
+    };
+    row("plain", "keep_fixedIP", "192.168.1.1");
+    row("empty", "keep_k1", QString());
+    row("list and comment marks", "password", "a,b;c=d");
+    row("outer blanks", "username", " ann ");
+    row("quotes and backslashes", "username", R"(say "hi" \ bye)");
+    row("at sign", "keep_username", "@Variant(1)");
+    row("controls", "password", QStringLiteral("tab\tline\nbell\a\x01\x7f"));
+    row("hex digit after an escape", "password",
+        QString::fromStdU16String({ u'\x01', u'a', u'\x1f', u'F', u'9', u'x' }));
+    row("widened UTF-8", "password", QString::fromStdU16String(u"p\xFFC3\xFFA4ss"));
+    row("NUL inside", "cut", QString::fromStdU16String(std::u16string(u"a\0001b", 4)));
+    row("name to escape", QStringLiteral("a b.ü中"), "x");
 }
 
 // The file stays in QSettings' own format: a fresh file holds, byte for byte, what QSettings
@@ -272,12 +218,8 @@ void TestSettingsStore::writtenTextIsTheTextQSettingsWrites()
     QFETCH(QString, value);
     const QString reference = m_home.path() + QStringLiteral("/reference.conf");
     QFile::remove(reference);
-    {
-        QSettings settings(reference, QSettings::IniFormat);
-        settings.setValue(name, value);
-    }
-    QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, name.toStdU16String(),
-                                value.toStdU16String(), m_error));
+    QSettings(reference, QSettings::IniFormat).setValue(name, value);
+    QVERIFY(write(name.toStdU16String(), value.toStdU16String()));
     QFile expected(reference);
     QFile written(storeFile());
     QVERIFY(expected.open(QIODevice::ReadOnly));
@@ -298,18 +240,18 @@ void TestSettingsStore::groupWriteLeavesEverythingElseAsItWas()
     }
     // Hand-made lines QSettings' reader takes: a comment, a blank key padding, and a name that
     // is set twice, of which the reader keeps the last.
-    QFile file(storeFile());
-    QVERIFY(file.open(QIODevice::Append));
-    file.write("; a comment\n[General]\nkeep_k1 = stale\nkeep_k1=staler\n");
-    file.close();
+    writeFile(storeFile(), "; a comment\n[General]\nkeep_k1 = stale\nkeep_k1=staler\n",
+              QIODevice::Append);
+    QVERIFY(::chmod(QFile::encodeName(storeFile()).constData(), 0644) == 0); // to be narrowed
     QSettings before(storeFile(), QSettings::IniFormat);
     const QStringList keysBefore = before.allKeys();
 
-    const std::vector<bool> stored = m_store.writeStrings(
-        RegistryRoot::CurrentUser, settingsKey,
-        { { u"keep_userid", u"new" }, { u"keep_k1", u"99" }, { u"keep_fixedIP", u"10.0.0.1" } },
-        m_error);
-    QCOMPARE(stored, std::vector<bool>(3, true));
+    QCOMPARE(
+        m_store.writeStrings(
+            user, settingsKey,
+            { { u"keep_userid", u"new" }, { u"keep_k1", u"99" }, { u"keep_fixedIP", u"10.0.0.1" } },
+            m_error),
+        std::vector<bool>(3, true));
 
     QSettings after(storeFile(), QSettings::IniFormat);
     QCOMPARE(after.status(), QSettings::NoError);
@@ -333,12 +275,8 @@ void TestSettingsStore::replacementOfTheSameSizeIsReadAtOnce()
 {
     for (int round = 0; round < 200; ++round) {
         const std::u16string written = round % 2 ? u"aaaa" : u"bbbb";
-        QVERIFY(m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"keep_k1", written,
-                                    m_error));
-        std::u16string value;
-        QVERIFY(
-            m_store.readString(RegistryRoot::CurrentUser, settingsKey, u"keep_k1", value, m_error));
-        QCOMPARE(value, written);
+        QVERIFY(write(u"keep_k1", written));
+        QCOMPARE(read(u"keep_k1"), written);
     }
 }
 
@@ -347,8 +285,7 @@ void TestSettingsStore::replacementOfTheSameSizeIsReadAtOnce()
 void TestSettingsStore::storedValuesAreNotWrittenAgain()
 {
     const std::vector<RegistryValue> blanks { { u"username", u"" }, { u"password", u"" } };
-    QCOMPARE(m_store.writeStrings(RegistryRoot::CurrentUser, settingsKey, blanks, m_error),
-             std::vector<bool>(2, true));
+    QCOMPARE(m_store.writeStrings(user, settingsKey, blanks, m_error), std::vector<bool>(2, true));
     const auto inode = [this] {
         struct stat info = {};
         ::stat(QFile::encodeName(storeFile()).constData(), &info);
@@ -356,13 +293,11 @@ void TestSettingsStore::storedValuesAreNotWrittenAgain()
     };
     const ino_t first = inode();
     QVERIFY(::chmod(QFile::encodeName(storeFile()).constData(), 0644) == 0);
-    QCOMPARE(m_store.writeStrings(RegistryRoot::CurrentUser, settingsKey, blanks, m_error),
-             std::vector<bool>(2, true));
+    QCOMPARE(m_store.writeStrings(user, settingsKey, blanks, m_error), std::vector<bool>(2, true));
     QCOMPARE(inode(), first);
     QCOMPARE(modeOf(storeFile()), mode_t(0600));
 
-    QVERIFY(
-        m_store.writeString(RegistryRoot::CurrentUser, settingsKey, u"password", u"x", m_error));
+    QVERIFY(write(u"password", u"x"));
     QVERIFY(inode() != first);
 }
 

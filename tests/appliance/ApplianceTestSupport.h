@@ -52,6 +52,10 @@ inline std::unique_ptr<httplib::Client> clientFor(const standin::ListenAddress& 
     return client;
 }
 
+// The portal's keep-alive answers that need no reason.
+inline const std::string success = R"({"status":"success"})";
+inline const std::string expired = R"({"status":"fail","errors":"Session Expired"})";
+
 inline std::string loginTarget(const std::string& user, const std::string& password)
 {
     return "/index.php?pageto=c&ms=" + portalKey + "&mes=" + portalKey + "&fixeduserid=" + user

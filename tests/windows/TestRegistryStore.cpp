@@ -28,9 +28,9 @@ const wchar_t* wide(const std::u16string& text)
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-void deleteTree(const wchar_t* path)
+void deleteTree(const wchar_t* path, HKEY root = HKEY_CURRENT_USER)
 {
-    const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path);
+    const LSTATUS status = RegDeleteTreeW(root, path);
     REQUIRE((status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND));
 }
 
@@ -45,11 +45,10 @@ bool keyExists(const std::u16string& path)
 
 // Sets a value of any type and size with the Win32 call itself.
 void setRaw(const std::u16string& path, const wchar_t* name, DWORD type, const void* data,
-            DWORD bytes)
+            DWORD bytes, HKEY root = HKEY_CURRENT_USER)
 {
     HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr)
+    REQUIRE(RegCreateKeyExW(root, wide(path), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
             == ERROR_SUCCESS);
     const LSTATUS status =
         RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
@@ -92,18 +91,26 @@ std::vector<unsigned char> bytesOf(const std::u16string& units)
     return bytes;
 }
 
+const std::u16string missing = u"<missing>";
+
 struct Store
 {
     RegistryStore store;
     std::string error;
 
-    bool read(const std::u16string& path, const std::u16string& name, std::u16string& value)
+    // The value, or `missing`; a failed read must leave its output as it was.
+    std::u16string read(const std::u16string& path, const std::u16string& name,
+                        RegistryRoot root = RegistryRoot::CurrentUser)
     {
-        return store.readString(RegistryRoot::CurrentUser, path, name, value, error);
+        std::u16string value = missing;
+        const bool found = store.readString(root, path, name, value, error);
+        CHECK_MESSAGE((found || value == missing), "a failed read changed its output");
+        return found ? value : missing;
     }
-    bool write(const std::u16string& path, const std::u16string& name, const std::u16string& value)
+    bool write(const std::u16string& path, const std::u16string& name, const std::u16string& value,
+               RegistryRoot root = RegistryRoot::CurrentUser)
     {
-        return store.writeString(RegistryRoot::CurrentUser, path, name, value, error);
+        return store.writeString(root, path, name, value, error);
     }
 };
 
@@ -122,9 +129,7 @@ TEST_SUITE("registry store")
         Store store;
         for (const auto& name : settingNames) {
             CAPTURE(velmora::lowBytes(name));
-            std::u16string value = u"kept";
-            CHECK_FALSE(store.read(testKey, name, value));
-            CHECK(value == u"kept");
+            CHECK(store.read(testKey, name) == missing);
         }
         CHECK(store.error.empty());
     }
@@ -136,25 +141,17 @@ TEST_SUITE("registry store")
         deleteTree(programKeyParent);
         REQUIRE_FALSE(keyExists(u"Software\\Velmora"));
         Store store;
-
-        std::u16string value = u"kept";
-        CHECK_FALSE(store.read(programKey, u"keep_fixedIP", value));
-        CHECK(value == u"kept");
+        CHECK(store.read(programKey, u"keep_fixedIP") == missing);
 
         CHECK(store.write(programKey, u"keep_fixedIP", u"192.168.1.1"));
         CHECK(keyExists(programKey));
         // The key exists now: the next write opens it instead of creating it.
         CHECK(store.write(programKey, u"keep_fixedPort", u"8090"));
-        CHECK(store.read(programKey, u"keep_fixedIP", value));
-        CHECK(value == u"192.168.1.1");
-        CHECK(store.read(programKey, u"keep_fixedPort", value));
-        CHECK(value == u"8090");
+        CHECK(store.read(programKey, u"keep_fixedIP") == u"192.168.1.1");
+        CHECK(store.read(programKey, u"keep_fixedPort") == u"8090");
         CHECK(rawValue(programKey, u"keep_fixedPort").type == DWORD(REG_SZ));
-
         // A missing value under an existing key is still a failed read.
-        value = u"kept";
-        CHECK_FALSE(store.read(programKey, u"keep_k1", value));
-        CHECK(value == u"kept");
+        CHECK(store.read(programKey, u"keep_k1") == missing);
         deleteTree(programKeyParent);
     }
 
@@ -162,14 +159,12 @@ TEST_SUITE("registry store")
     {
         deleteTree(testRoot);
         Store store;
-        std::u16string value;
 
         SUBCASE("plain text")
         {
             REQUIRE(store.write(testKey, u"username", u"demo"));
             CHECK(rawValue(testKey, u"username").data == bytesOf(std::u16string(u"demo\0", 5)));
-            CHECK(store.read(testKey, u"username", value));
-            CHECK(value == u"demo");
+            CHECK(store.read(testKey, u"username") == u"demo");
         }
         SUBCASE("the empty text replaces a value and reads as empty, successfully")
         {
@@ -178,16 +173,13 @@ TEST_SUITE("registry store")
             const RawValue raw = rawValue(testKey, u"keep_k1");
             CHECK(raw.type == DWORD(REG_SZ));
             CHECK(raw.data == std::vector<unsigned char> { 0, 0 });
-            value = u"kept";
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value.empty());
+            CHECK(store.read(testKey, u"keep_k1") == u"");
         }
         SUBCASE("a shorter text leaves nothing of the longer one it replaces")
         {
             REQUIRE(store.write(testKey, u"keep_fixedIP", u"192.168.100.254"));
             REQUIRE(store.write(testKey, u"keep_fixedIP", u"10.0.0.1"));
-            CHECK(store.read(testKey, u"keep_fixedIP", value));
-            CHECK(value == u"10.0.0.1");
+            CHECK(store.read(testKey, u"keep_fixedIP") == u"10.0.0.1");
         }
         SUBCASE("a long text")
         {
@@ -196,17 +188,7 @@ TEST_SUITE("registry store")
                 longText.push_back(static_cast<char16_t>(u'a' + i % 26));
             REQUIRE(store.write(testKey, u"keep_k1", longText));
             CHECK(rawValue(testKey, u"keep_k1").data.size() == (longText.size() + 1) * 2);
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value == longText);
-        }
-        SUBCASE("values of one key are kept apart")
-        {
-            REQUIRE(store.write(testKey, u"username", u"alice"));
-            REQUIRE(store.write(testKey, u"password", u"secret"));
-            CHECK(store.read(testKey, u"username", value));
-            CHECK(value == u"alice");
-            CHECK(store.read(testKey, u"password", value));
-            CHECK(value == u"secret");
+            CHECK(store.read(testKey, u"keep_k1") == longText);
         }
         CHECK(store.error.empty());
     }
@@ -217,7 +199,6 @@ TEST_SUITE("registry store")
         Store store;
         // "Pässwörd€漢" in UTF-8.
         const std::string password = "P\xC3\xA4sstw\xC3\xB6rd\xE2\x82\xAC\xE6\xBC\xA2";
-
         REQUIRE(store.write(testKey, u"password", velmora::widenBytes(password)));
 
         // The units, worked out here byte by byte: ASCII as it is, any other byte b as 0xFF00 | b.
@@ -227,92 +208,52 @@ TEST_SUITE("registry store")
             expected.push_back(b);
             expected.push_back(b < 0x80 ? 0x00 : 0xFF);
         }
-        expected.push_back(0);
-        expected.push_back(0);
+        expected.insert(expected.end(), { 0, 0 });
         const RawValue raw = rawValue(testKey, u"password");
         CHECK(raw.type == DWORD(REG_SZ));
         CHECK(raw.data == expected);
+        CHECK(velmora::lowBytes(store.read(testKey, u"password")) == password);
 
-        std::u16string value;
-        REQUIRE(store.read(testKey, u"password", value));
-        CHECK(velmora::lowBytes(value) == password);
-
-        SUBCASE("every byte but NUL survives the round trip")
-        {
-            std::string allBytes;
-            for (int byte = 1; byte < 256; ++byte)
-                allBytes.push_back(static_cast<char>(byte));
-            REQUIRE(store.write(testKey, u"password", velmora::widenBytes(allBytes)));
-            REQUIRE(store.read(testKey, u"password", value));
-            CHECK(velmora::lowBytes(value) == allBytes);
-        }
+        // Every byte but NUL survives the round trip.
+        std::string allBytes;
+        for (int byte = 1; byte < 256; ++byte)
+            allBytes.push_back(static_cast<char>(byte));
+        REQUIRE(store.write(testKey, u"password", velmora::widenBytes(allBytes)));
+        CHECK(velmora::lowBytes(store.read(testKey, u"password")) == allBytes);
     }
 
     TEST_CASE("data other than a whole, terminated REG_SZ")
     {
-        deleteTree(testRoot);
         Store store;
-        std::u16string value = u"kept";
         // "abcd" and the NUL after it, as the source of the raw writes below. The registry adds a
         // NUL to REG_SZ data that stops just before one, so each cut ends on a unit that is not
         // followed by a NUL, to keep the data as it is written.
         const wchar_t letters[] = L"abcd";
-
-        SUBCASE("REG_DWORD reads as missing")
+        const wchar_t twoParts[] = L"ab\0cd";
+        const DWORD number = 8090;
+        const struct
         {
-            const DWORD number = 8090;
-            setRaw(testKey, L"keep_fixedPort", REG_DWORD, &number, sizeof number);
-            CHECK_FALSE(store.read(testKey, u"keep_fixedPort", value));
-            CHECK(value == u"kept");
-        }
-        SUBCASE("REG_EXPAND_SZ and REG_BINARY read as missing")
-        {
-            setRaw(testKey, L"keep_k1", REG_EXPAND_SZ, letters, sizeof letters);
-            setRaw(testKey, L"keep_userid", REG_BINARY, letters, sizeof letters);
-            CHECK_FALSE(store.read(testKey, u"keep_k1", value));
-            CHECK_FALSE(store.read(testKey, u"keep_userid", value));
-            CHECK(value == u"kept");
-        }
-        SUBCASE("without a closing NUL it reads to the end of its data")
-        {
-            setRaw(testKey, L"keep_k1", REG_SZ, letters, 3 * sizeof(wchar_t));
-            REQUIRE(rawValue(testKey, u"keep_k1").data.size() == 6);
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value == u"abc");
-        }
-        SUBCASE("an odd byte count drops the last byte")
-        {
-            setRaw(testKey, L"keep_k1", REG_SZ, letters, 5);
-            REQUIRE(rawValue(testKey, u"keep_k1").data.size() == 5);
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value == u"ab");
-        }
-        SUBCASE("fewer than two bytes read as the empty text")
-        {
-            setRaw(testKey, L"keep_k1", REG_SZ, letters, 1);
-            REQUIRE(rawValue(testKey, u"keep_k1").data.size() == 1);
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value.empty());
-        }
-        SUBCASE("no data at all reads as the empty text")
-        {
-            setRaw(testKey, L"keep_k1", REG_SZ, letters, 0);
-            REQUIRE(rawValue(testKey, u"keep_k1").data.empty());
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value.empty());
-        }
-        SUBCASE("a NUL inside ends the text")
-        {
-            const wchar_t twoParts[] = L"ab\0cd";
-            setRaw(testKey, L"keep_k1", REG_SZ, twoParts, sizeof twoParts);
-            CHECK(store.read(testKey, u"keep_k1", value));
-            CHECK(value == u"ab");
-        }
-        SUBCASE("a missing value under an existing key fails")
-        {
-            setRaw(testKey, L"other", REG_SZ, letters, sizeof letters);
-            CHECK_FALSE(store.read(testKey, u"keep_k1", value));
-            CHECK(value == u"kept");
+            std::string what;
+            DWORD type;
+            const void* data;
+            DWORD bytes;
+            std::u16string read;
+        } rows[] = {
+            { "REG_DWORD reads as missing", REG_DWORD, &number, sizeof number, missing },
+            { "REG_EXPAND_SZ reads as missing", REG_EXPAND_SZ, letters, sizeof letters, missing },
+            { "REG_BINARY reads as missing", REG_BINARY, letters, sizeof letters, missing },
+            { "without a closing NUL: to the end of the data", REG_SZ, letters, 6, u"abc" },
+            { "an odd byte count drops the last byte", REG_SZ, letters, 5, u"ab" },
+            { "fewer than two bytes read as the empty text", REG_SZ, letters, 1, u"" },
+            { "no data at all reads as the empty text", REG_SZ, letters, 0, u"" },
+            { "a NUL inside ends the text", REG_SZ, twoParts, sizeof twoParts, u"ab" },
+        };
+        for (const auto& row : rows) {
+            CAPTURE(row.what);
+            deleteTree(testRoot);
+            setRaw(testKey, L"keep_k1", row.type, row.data, row.bytes);
+            REQUIRE(rawValue(testKey, u"keep_k1").data.size() == row.bytes);
+            CHECK(store.read(testKey, u"keep_k1") == row.read);
         }
     }
 
@@ -337,9 +278,7 @@ TEST_SUITE("registry store")
 
         // The open fails with "access denied", which is not a reason to create the key.
         CHECK_FALSE(store.write(locked, u"username", u"after"));
-        std::u16string value;
-        CHECK(store.read(locked, u"username", value));
-        CHECK(value == u"before");
+        CHECK(store.read(locked, u"username") == u"before");
 
         // A missing key is to be created, but a volatile parent refuses a lasting child.
         const std::u16string volatileKey = testKey + u"\\Volatile";
@@ -368,11 +307,8 @@ TEST_SUITE("registry store")
               { u"username", u"ann again" } },
             store.error);
         CHECK(stored == std::vector<bool> { true, false, true, true });
-        std::u16string value;
-        CHECK(store.read(testKey, u"username", value));
-        CHECK(value == u"ann again");
-        CHECK(store.read(testKey, u"password", value));
-        CHECK(value == u"secret");
+        CHECK(store.read(testKey, u"username") == u"ann again");
+        CHECK(store.read(testKey, u"password") == u"secret");
         CHECK(rawValue(testKey, u"password").type == DWORD(REG_SZ));
         CHECK(store.error.empty());
         deleteTree(testRoot);
@@ -403,9 +339,8 @@ TEST_SUITE("registry store")
         // A logout blanks the session values only.
         CHECK(store.write(testKey, u"keep_k1", u""));
         CHECK(store.write(testKey, u"keep_fixedIP", u""));
-        std::u16string value;
-        CHECK(store.read(testKey, velmora::trustedIdentitiesValueName, value));
-        CHECK(velmora::TrustedIdentities::fromText(velmora::lowBytes(value)) == identities);
+        const std::u16string kept = store.read(testKey, velmora::trustedIdentitiesValueName);
+        CHECK(velmora::TrustedIdentities::fromText(velmora::lowBytes(kept)) == identities);
         CHECK(identities.identity("10.0.0.2", 443) == key);
         deleteTree(testRoot);
     }
@@ -431,12 +366,10 @@ TEST_SUITE("registry store")
         int whole = 0;
         int other = 0;
         for (int i = 0; i < 3000; ++i) {
-            std::u16string value = u"kept";
-            if (!reader.read(testKey, u"keep_k1", value))
-                CHECK(value == u"kept");
-            else if (value == shortText || value == longText)
+            const std::u16string value = reader.read(testKey, u"keep_k1");
+            if (value == shortText || value == longText)
                 ++whole;
-            else
+            else if (value != missing)
                 ++other;
         }
         stop = true;
@@ -450,39 +383,22 @@ TEST_SUITE("registry store")
     TEST_CASE("the machine's key is read under HKEY_LOCAL_MACHINE and never written")
     {
         // An administrator's preset, set with the Win32 call itself in the Wine prefix.
-        const LSTATUS cleared = RegDeleteTreeW(HKEY_LOCAL_MACHINE, testRoot);
-        REQUIRE((cleared == ERROR_SUCCESS || cleared == ERROR_FILE_NOT_FOUND));
-        HKEY key = nullptr;
-        REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, wide(testKey), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &key, nullptr)
-                == ERROR_SUCCESS);
-        const std::vector<unsigned char> address = bytesOf(std::u16string(u"127.0.0.5\0", 10));
-        REQUIRE(RegSetValueExW(key, L"keep_fixedIP", 0, REG_SZ, address.data(),
-                               static_cast<DWORD>(address.size()))
-                == ERROR_SUCCESS);
-        RegCloseKey(key);
+        constexpr RegistryRoot machine = RegistryRoot::LocalMachine;
+        deleteTree(testRoot, HKEY_LOCAL_MACHINE);
+        const wchar_t address[] = L"127.0.0.5";
+        setRaw(testKey, L"keep_fixedIP", REG_SZ, address, sizeof address, HKEY_LOCAL_MACHINE);
         deleteTree(testRoot);
 
-        RegistryStore store;
-        std::string error;
-        std::u16string value = u"kept";
-        CHECK(store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP", value, error));
-        CHECK(value == u"127.0.0.5");
+        Store store;
+        CHECK(store.read(testKey, u"keep_fixedIP", machine) == u"127.0.0.5");
         // The user's root is another key altogether.
-        value = u"kept";
-        CHECK_FALSE(
-            store.readString(RegistryRoot::CurrentUser, testKey, u"keep_fixedIP", value, error));
-        CHECK(value == u"kept");
+        CHECK(store.read(testKey, u"keep_fixedIP") == missing);
 
         // The program never writes there, though the prefix would let it.
-        CHECK_FALSE(store.writeString(RegistryRoot::LocalMachine, testKey, u"keep_fixedPort", u"80",
-                                      error));
-        CHECK_FALSE(store.writeString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP",
-                                      u"1.2.3.4", error));
-        CHECK(store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedIP", value, error));
-        CHECK(value == u"127.0.0.5");
-        CHECK_FALSE(
-            store.readString(RegistryRoot::LocalMachine, testKey, u"keep_fixedPort", value, error));
+        CHECK_FALSE(store.write(testKey, u"keep_fixedPort", u"80", machine));
+        CHECK_FALSE(store.write(testKey, u"keep_fixedIP", u"1.2.3.4", machine));
+        CHECK(store.read(testKey, u"keep_fixedIP", machine) == u"127.0.0.5");
+        CHECK(store.read(testKey, u"keep_fixedPort", machine) == missing);
         CHECK(RegDeleteTreeW(HKEY_LOCAL_MACHINE, testRoot) == ERROR_SUCCESS);
     }
 }

@@ -8,6 +8,7 @@
 #include "settings/RegistryStore.h"
 #include "support/WinTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -17,23 +18,9 @@ namespace {
 
 using velmora::SystemEvent;
 
-// The settings key's value as the registry holds it, read with the Win32 calls themselves.
 std::optional<std::pair<DWORD, std::wstring>> settingsValue(const wchar_t* name)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Velmora\\VelmoraAuth", 0, KEY_QUERY_VALUE,
-                      &key)
-        != ERROR_SUCCESS)
-        return std::nullopt;
-    DWORD type = REG_NONE;
-    std::vector<wchar_t> text(256, L'\0');
-    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return std::nullopt;
-    return std::pair(type, std::wstring(text.data()));
+    return wintest::registryText(L"Software\\Velmora\\VelmoraAuth", name);
 }
 
 // What the watcher told, from whichever thread told it.
@@ -56,19 +43,13 @@ struct Told
     std::size_t count(SystemEvent event)
     {
         std::lock_guard lock(mutex);
-        std::size_t found = 0;
-        for (const SystemEvent told : events)
-            found += told == event;
-        return found;
+        return std::count(events.begin(), events.end(), event);
     }
     bool waitFor(SystemEvent event, std::size_t times)
     {
         std::unique_lock lock(mutex);
         return arrived.wait_for(lock, std::chrono::seconds(10), [&] {
-            std::size_t found = 0;
-            for (const SystemEvent told : events)
-                found += told == event;
-            return found >= times;
+            return std::size_t(std::count(events.begin(), events.end(), event)) >= times;
         });
     }
 };

@@ -45,6 +45,22 @@ bool runningUnderWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+std::optional<std::pair<DWORD, std::wstring>> registryText(const wchar_t* path, const wchar_t* name)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD type = REG_NONE;
+    std::vector<wchar_t> text(2048, L'\0');
+    DWORD bytes = static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t));
+    const LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::pair(type, std::wstring(text.data()));
+}
+
 std::string ascii(const std::wstring& text)
 {
     std::string result;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the Windows layer tests share: this program started again as a child process, standard
@@ -104,6 +105,11 @@ private:
     std::wstring m_name;
     std::optional<std::wstring> m_old;
 };
+
+// A value under HKEY_CURRENT_USER as the Win32 calls read it: its type and its text up to the first
+// NUL, or nothing when it is missing.
+std::optional<std::pair<DWORD, std::wstring>> registryText(const wchar_t* path,
+                                                           const wchar_t* name);
 
 // Plain ASCII narrowing for paths and names the tests build themselves.
 std::string ascii(const std::wstring& text);

@@ -273,10 +273,11 @@ void VelmoraAuth::forgetCredentials()
             { { valueUsername, u"" }, { valuePassword, u"" }, { valueRememberMe, u"" } },
             registryError);
     }
-    // The keyring's item goes too.
+    // The keyring's item goes too, once the login has ended: loading the keyring's library and
+    // its bus connection would otherwise share the processor with the exchange the user waits for.
     keepKeyringPassword({}, {});
     if (keyring->isOffered())
-        onGuiThread([this] { erasePasswordFromKeyring(); });
+        keyringErasePending = true;
     if (std::all_of(blanked.begin(), blanked.end(), [](bool done) { return done; })) {
         traceInfo("Successfully delete username and password into registry");
     } else {
@@ -315,4 +316,6 @@ void VelmoraAuth::onLoginFinished()
     // errorMessage stays; the next login clears it.
     ui.stackedWidget->setEnabled(true);
     QCoreApplication::processEvents();
+    if (keyringErasePending.exchange(false))
+        QTimer::singleShot(0, this, [this] { erasePasswordFromKeyring(); });
 }

@@ -304,6 +304,8 @@ private:
     std::string keyringUser;
     std::string keyringPassword;
     std::atomic<bool> noKeyringTold { false };
+    // Set by a login that forgets the credentials; the item is erased when that login has ended.
+    std::atomic<bool> keyringErasePending { false };
     // What the user is still to be told about the keyring, once a run; GUI thread only.
     std::string keyringNotice;
     bool keyringNoticeTold = false;

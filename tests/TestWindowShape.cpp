@@ -1,4 +1,5 @@
 #include "app/Entry.h"
+#include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
@@ -9,12 +10,6 @@
 #include <QTimer>
 
 namespace {
-
-int countInLog(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? static_cast<int>(file.readAll().count(text)) : -1;
-}
 
 // The fill colour of a widget as the style sheets paint it: left of any centred text and clear
 // of rounded corners.
@@ -53,14 +48,10 @@ public:
     }
 
 private slots:
-    void windowIsFixedWithoutMaximiseButton();
-    void pagesOfTheStackAreInOrder();
-    void formStartsWithFieldsHiddenAndPasswordMasked();
+    void windowStartsFixedOnAnEmptyForm();
     void visibleTextsAreTheWindowsOwn_data();
     void visibleTextsAreTheWindowsOwn();
-    void styleSheetsPaintTheButtons();
-    void keyboardFocusShowsOnEveryControl();
-    void logoAndTrayImagesComeFromTheResources();
+    void keyboardFocusShowsOnEveryControlAndStyleSheetsPaint();
     void windowIconIsTheWorkingFoldersFileElseTheBuiltInOne();
     void closingWithoutATrayMinimisesTheWindow();
     void onlyASingleClickOnTheTrayShowsTheWindow();
@@ -70,7 +61,7 @@ private:
     IsolatedHome& m_home;
 };
 
-void TestWindowShape::windowIsFixedWithoutMaximiseButton()
+void TestWindowShape::windowStartsFixedOnAnEmptyForm()
 {
     VelmoraAuth window;
     shapeMainWindow(window);
@@ -79,15 +70,6 @@ void TestWindowShape::windowIsFixedWithoutMaximiseButton()
     QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     QVERIFY(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.resize(800, 900);
-    QCOMPARE(window.size(), QSize(400, 600));
-}
-
-void TestWindowShape::pagesOfTheStackAreInOrder()
-{
-    VelmoraAuth window;
     auto& ui = VelmoraAuthInspector(window).ui();
     QCOMPARE(ui.stackedWidget->count(), 4);
     QCOMPARE(ui.stackedWidget->currentIndex(), 0);
@@ -103,14 +85,15 @@ void TestWindowShape::pagesOfTheStackAreInOrder()
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.label));
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.howToUse));
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.termsAndCondition));
-}
+    for (const char* name : { "logo_2.jpg", "MicrosoftTeams-image.png", "icon.ico" })
+        QVERIFY2(!QImage(QStringLiteral(":/VelmoraAuth/assets/") + QLatin1String(name)).isNull(),
+                 name);
+    QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
 
-void TestWindowShape::formStartsWithFieldsHiddenAndPasswordMasked()
-{
-    VelmoraAuth window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
+    window.resize(800, 900);
+    QCOMPARE(window.size(), QSize(400, 600));
     QVERIFY(ui.lineEdit_ipAdress->isHidden());
     QVERIFY(ui.lineEdit_portadress->isHidden());
     QVERIFY(ui.lineEdit_username->isVisible());
@@ -121,6 +104,13 @@ void TestWindowShape::formStartsWithFieldsHiddenAndPasswordMasked()
     QCOMPARE(ui.autoDetectPortAddress->checkState(), Qt::Checked);
     QVERIFY(ui.lineEdit_username->text().isEmpty());
     QVERIFY(ui.lineEdit_password->text().isEmpty());
+    // The logo label has no text: anything but white in it is the logo being drawn.
+    const QImage logo = ui.label->grab().toImage();
+    int painted = 0;
+    for (int y = 0; y < logo.height(); ++y)
+        for (int x = 0; x < logo.width(); ++x)
+            painted += logo.pixelColor(x, y) != Qt::white;
+    QVERIFY2(painted > logo.width(), "the logo is drawn");
 }
 
 void TestWindowShape::visibleTextsAreTheWindowsOwn_data()
@@ -166,24 +156,7 @@ void TestWindowShape::visibleTextsAreTheWindowsOwn()
     QCOMPARE(object->property(property.constData()).toString(), expected);
 }
 
-void TestWindowShape::styleSheetsPaintTheButtons()
-{
-    VelmoraAuth window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
-    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
-    ui.login->setEnabled(false);
-    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#bdc3c7")));
-
-    ui.stackedWidget->setCurrentIndex(2);
-    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
-    ui.logout->setEnabled(false);
-    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
-    QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
-}
-
-void TestWindowShape::keyboardFocusShowsOnEveryControl()
+void TestWindowShape::keyboardFocusShowsOnEveryControlAndStyleSheetsPaint()
 {
     VelmoraAuth window;
     shapeMainWindow(window);
@@ -224,32 +197,17 @@ void TestWindowShape::keyboardFocusShowsOnEveryControl()
         faint << problem;
     QVERIFY2(faint.isEmpty(), qPrintable(faint.join(QStringLiteral("; "))));
 
-    // Unfocused, the buttons keep their colours.
+    // Unfocused, the buttons keep their colours; disabled, they are grey.
     elsewhere->setFocus(Qt::OtherFocusReason);
     QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
+    ui.logout->setEnabled(false);
+    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
     ui.stackedWidget->setCurrentIndex(0);
     QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
+    ui.login->setEnabled(false);
+    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#bdc3c7")));
     QCOMPARE(ui.howToUse->grab().toImage().pixelColor(2, 2), QColor(Qt::white));
-}
-
-void TestWindowShape::logoAndTrayImagesComeFromTheResources()
-{
-    VelmoraAuth window;
-    for (const char* name : { "logo_2.jpg", "MicrosoftTeams-image.png", "icon.ico" })
-        QVERIFY2(!QImage(QStringLiteral(":/VelmoraAuth/assets/") + QLatin1String(name)).isNull(),
-                 name);
-
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
-    // The logo label has no text: anything but white in it is the logo being drawn.
-    const QImage logo = ui.label->grab().toImage();
-    int painted = 0;
-    for (int y = 0; y < logo.height(); ++y)
-        for (int x = 0; x < logo.width(); ++x)
-            painted += logo.pixelColor(x, y) != Qt::white;
-    QVERIFY2(painted > logo.width(), "the logo is drawn");
-    QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
+    QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
 }
 
 void TestWindowShape::windowIconIsTheWorkingFoldersFileElseTheBuiltInOne()
@@ -295,8 +253,7 @@ void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindow()
 {
     VelmoraAuth window;
     QSystemTrayIcon* tray = VelmoraAuthInspector(window).trayIcon();
-    const QByteArray line = "Restore the application window when the system tray icon is clicked";
-    const int before = countInLog(m_home.logFile(), line);
+    const LogTail log(m_home.logFile());
 
     for (auto reason :
          { QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context }) {
@@ -305,11 +262,14 @@ void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindow()
     }
     emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(window.isVisible());
-    QCOMPARE(countInLog(m_home.logFile(), line), before + 4);
+    QCOMPARE(log.count(QStringLiteral(
+                 "Restore the application window when the system tray icon is clicked")),
+             4);
 }
 
 void TestWindowShape::exitEndsTheEventLoop()
 {
+    const LogTail log(m_home.logFile());
     VelmoraAuth window;
     window.show();
     QAction* exit = VelmoraAuthInspector(window).exitAction();
@@ -318,7 +278,7 @@ void TestWindowShape::exitEndsTheEventLoop()
     // Should Exit do nothing, the loop still ends, with a code the test rejects.
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
     QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(countInLog(m_home.logFile(), "Triggered exit button.") >= 1);
+    QVERIFY(log.contains(QStringLiteral("Triggered exit button.")));
 }
 
 VELMORA_TEST_MAIN(TestWindowShape)

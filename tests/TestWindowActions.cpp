@@ -36,8 +36,7 @@ private slots:
     void autoDetectBoxesShowAndHideTheirFieldsIndependently();
     void howToUseShowsItsTextWithoutATraceLine();
     void termsOpenTheTermsPageInTheBrowser();
-    void startWithTheDesktopWritesAValidEntryAndRemovesIt();
-    void startWithTheDesktopShowsTheEntryAsItIsAtEachOpening();
+    void startWithTheDesktopWritesAValidEntryAndShowsItAsItIs();
 
 private:
     IsolatedHome& m_home;
@@ -93,7 +92,7 @@ void TestWindowActions::termsOpenTheTermsPageInTheBrowser()
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
-void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
+void TestWindowActions::startWithTheDesktopWritesAValidEntryAndShowsItAsItIs()
 {
     const QString entry =
         m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
@@ -110,7 +109,10 @@ void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
 
     action->trigger();
     QVERIFY(action->isChecked());
-    QVERIFY(QFile::exists(entry));
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    file.close();
     QProcess validate;
     validate.start(QStringLiteral("desktop-file-validate"), { entry });
     QVERIFY(validate.waitForFinished(20000));
@@ -121,43 +123,26 @@ void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
     QCOMPARE(read.value(QStringLiteral("Desktop Entry/Exec")).toString(),
              QCoreApplication::applicationFilePath() + QStringLiteral(" --start-hidden"));
 
-    action->trigger();
-    QVERIFY(!action->isChecked());
-    QVERIFY(!QFile::exists(entry));
-}
-
-void TestWindowActions::startWithTheDesktopShowsTheEntryAsItIsAtEachOpening()
-{
-    const QString entry =
-        m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    QAction* action = inspect.startWithDesktopAction();
-    action->trigger();
-    QVERIFY(action->isChecked());
-    const QByteArray written = [&] {
-        QFile file(entry);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
-
+    // Each opening of the menu shows the entry as it is now, whoever changed it.
     QVERIFY(QFile::remove(entry)); // by hand, behind the program's back
     emit inspect.trayMenu()->aboutToShow();
     QVERIFY(!action->isChecked());
-
-    QFile file(entry);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(written);
-    file.close();
-    emit inspect.trayMenu()->aboutToShow();
+    const auto rewrite = [&](QIODevice::OpenMode mode, const QByteArray& text) {
+        QVERIFY(file.open(mode));
+        file.write(text);
+        file.close();
+        emit inspect.trayMenu()->aboutToShow();
+    };
+    rewrite(QIODevice::WriteOnly, written);
     QVERIFY(action->isChecked());
-
     // Switched off the way a desktop's settings do it, the file kept.
-    QVERIFY(file.open(QIODevice::Append));
-    file.write("Hidden=true\n");
-    file.close();
-    emit inspect.trayMenu()->aboutToShow();
+    rewrite(QIODevice::Append, "Hidden=true\n");
     QVERIFY(!action->isChecked());
-    QFile::remove(entry);
+
+    rewrite(QIODevice::WriteOnly, written);
+    action->trigger();
+    QVERIFY(!action->isChecked());
+    QVERIFY(!QFile::exists(entry));
 }
 
 VELMORA_TEST_MAIN(TestWindowActions)

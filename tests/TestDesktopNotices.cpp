@@ -71,26 +71,18 @@ public:
     QList<Notice> received()
     {
         m_said += m_monitor.readAllStandardOutput();
+        static const QRegularExpression argument(QStringLiteral("^   string \"(.*)\"$"),
+                                                 QRegularExpression::MultilineOption);
         QList<Notice> notices;
-        static const QRegularExpression argument(QStringLiteral("^   string \"(.*)\"$"));
-        QStringList strings;
-        bool inCall = false;
-        const auto finish = [&] {
-            if (inCall && strings.size() >= 4)
+        // Only Notify calls pass the monitor's rule; before the first is the monitor's own start.
+        const QStringList calls = QString::fromUtf8(m_said).split(QStringLiteral("\nmethod call "));
+        for (const QString& call : calls.mid(1)) {
+            QStringList strings;
+            for (auto match = argument.globalMatch(call); match.hasNext();)
+                strings << match.next().captured(1);
+            if (strings.size() >= 4)
                 notices.append({ strings[2], strings[3] });
-            strings.clear();
-        };
-        for (const QString& line : QString::fromUtf8(m_said).split(QLatin1Char('\n'))) {
-            if (line.startsWith(QLatin1String("method call"))
-                || line.startsWith(QLatin1String("signal"))
-                || line.startsWith(QLatin1String("method return"))) {
-                finish();
-                inCall = line.contains(QLatin1String("member=Notify"));
-            } else if (const auto match = argument.match(line); inCall && match.hasMatch()) {
-                strings << match.captured(1);
-            }
         }
-        finish();
         return notices;
     }
 

@@ -115,45 +115,43 @@ void TestWindowShape::windowStartsFixedOnAnEmptyForm()
 
 void TestWindowShape::visibleTextsAreTheWindowsOwn_data()
 {
+    // The window's title, a field's placeholder, or the text of anything else.
     QTest::addColumn<QString>("objectName");
-    QTest::addColumn<QByteArray>("property");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("title") << "VelmoraAuthClass" << QByteArray("windowTitle") << "Velmora Auth";
-    QTest::newRow("user name") << "lineEdit_username" << QByteArray("placeholderText")
-                               << "User name";
-    QTest::newRow("password") << "lineEdit_password" << QByteArray("placeholderText") << "Password";
-    QTest::newRow("ip") << "lineEdit_ipAdress" << QByteArray("placeholderText") << "IP Address";
-    QTest::newRow("port") << "lineEdit_portadress" << QByteArray("placeholderText")
-                          << "Port Address";
-    QTest::newRow("ip box") << "autoDetectIpAddress" << QByteArray("text")
-                            << "Auto detect IP address";
-    QTest::newRow("port box") << "autoDetectPortAddress" << QByteArray("text")
-                              << "Auto detect Port address";
-    QTest::newRow("remember") << "remberMe" << QByteArray("text") << "Remember me";
-    QTest::newRow("login") << "login" << QByteArray("text") << "Login";
-    QTest::newRow("loading") << "label_2" << QByteArray("text") << "Loading ...";
-    QTest::newRow("connected") << "label_4" << QByteArray("text")
-                               << "You are connected to \nInternet";
-    QTest::newRow("logout") << "logout" << QByteArray("text") << "Logout";
+    QTest::newRow("title") << "VelmoraAuthClass" << QStringLiteral("Velmora Auth");
+    QTest::newRow("user name") << "lineEdit_username" << QStringLiteral("User name");
+    QTest::newRow("password") << "lineEdit_password" << QStringLiteral("Password");
+    QTest::newRow("ip") << "lineEdit_ipAdress" << QStringLiteral("IP Address");
+    QTest::newRow("port") << "lineEdit_portadress" << QStringLiteral("Port Address");
+    QTest::newRow("ip box") << "autoDetectIpAddress" << QStringLiteral("Auto detect IP address");
+    QTest::newRow("port box") << "autoDetectPortAddress"
+                              << QStringLiteral("Auto detect Port address");
+    QTest::newRow("remember") << "remberMe" << QStringLiteral("Remember me");
+    QTest::newRow("login") << "login" << QStringLiteral("Login");
+    QTest::newRow("loading") << "label_2" << QStringLiteral("Loading ...");
+    QTest::newRow("connected") << "label_4" << QStringLiteral("You are connected to \nInternet");
+    QTest::newRow("logout") << "logout" << QStringLiteral("Logout");
     QTest::newRow("help")
-        << "label_3" << QByteArray("text")
+        << "label_3"
         << "How to use\n- Ensure that you are connected to the correct network.\n- Allow all the "
            "necessary permissions\nConfiguration for Faster Connection\n1.Set IP address "
            "manually:(Gateway of Firewall).\n2.Set Port manually:(80/443/8090).";
-    QTest::newRow("how to use") << "howToUse" << QByteArray("text") << "How to use";
-    QTest::newRow("terms") << "termsAndCondition" << QByteArray("text") << "Terms and condition";
+    QTest::newRow("how to use") << "howToUse" << QStringLiteral("How to use");
+    QTest::newRow("terms") << "termsAndCondition" << QStringLiteral("Terms and condition");
 }
 
 void TestWindowShape::visibleTextsAreTheWindowsOwn()
 {
     QFETCH(QString, objectName);
-    QFETCH(QByteArray, property);
     QFETCH(QString, expected);
     VelmoraAuth window;
     QObject* object =
         window.objectName() == objectName ? &window : window.findChild<QObject*>(objectName);
     QVERIFY2(object, qPrintable(objectName));
-    QCOMPARE(object->property(property.constData()).toString(), expected);
+    const char* property = object == &window ? "windowTitle"
+        : qobject_cast<QLineEdit*>(object)   ? "placeholderText"
+                                             : "text";
+    QCOMPARE(object->property(property).toString(), expected);
 }
 
 void TestWindowShape::keyboardFocusShowsOnEveryControlAndStyleSheetsPaint()

@@ -115,12 +115,7 @@ public:
     bool tick(int milliseconds = 20000)
     {
         m_window.checkALive();
-        const QDeadlineTimer deadline(milliseconds);
-        QTimer wake; // so the wait below sees the deadline when nothing else comes
-        wake.start(50);
-        while (m_window.keepAliveUnderWay && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return !m_window.keepAliveUnderWay;
+        return runEventsUntil([this] { return !m_window.keepAliveUnderWay; }, milliseconds, 50);
     }
     bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
 
@@ -131,12 +126,8 @@ public:
         auto done = std::make_shared<bool>(false);
         m_window.onGuiThread(
             [this, done] { QTimer::singleShot(0, &m_window, [done] { *done = true; }); });
-        const QDeadlineTimer deadline(milliseconds);
-        QTimer wake; // so the wait below sees the deadline when nothing else comes
-        wake.start(10);
-        while (!(*done && !QApplication::activeModalWidget()) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return *done && !QApplication::activeModalWidget();
+        return runEventsUntil([done] { return *done && !QApplication::activeModalWidget(); },
+                              milliseconds, 10);
     }
 
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
@@ -163,6 +154,15 @@ public:
     }
 
 private:
+    template<typename Done> static bool runEventsUntil(Done done, int milliseconds, int wakeEvery)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait sees the deadline when nothing else comes
+        wake.start(wakeEvery);
+        while (!done() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return done();
+    }
     template<typename Value> Value read(Value VelmoraAuth::*member)
     {
         std::lock_guard lock(m_window.stateMutex);

@@ -33,22 +33,23 @@ public:
     }
 
 private slots:
-    void autoDetectBoxesShowAndHideTheirFieldsIndependently();
-    void howToUseShowsItsTextWithoutATraceLine();
-    void termsOpenTheTermsPageInTheBrowser();
+    void boxesAndLinksOfTheForm();
     void startWithTheDesktopWritesAValidEntryAndShowsItAsItIs();
 
 private:
     IsolatedHome& m_home;
 };
 
-void TestWindowActions::autoDetectBoxesShowAndHideTheirFieldsIndependently()
+void TestWindowActions::boxesAndLinksOfTheForm()
 {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     VelmoraAuth window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto& ui = VelmoraAuthInspector(window).ui();
 
+    // The auto-detect boxes show and hide their fields independently.
     QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton);
     QVERIFY(ui.lineEdit_ipAdress->isVisible());
     QVERIFY(!ui.lineEdit_portadress->isVisible());
@@ -59,16 +60,12 @@ void TestWindowActions::autoDetectBoxesShowAndHideTheirFieldsIndependently()
     QVERIFY(ui.lineEdit_portadress->isVisible());
     QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton);
     QVERIFY(!ui.lineEdit_portadress->isVisible());
-}
 
-void TestWindowActions::howToUseShowsItsTextWithoutATraceLine()
-{
-    VelmoraAuth window;
-    window.show();
+    // "How to use" shows its text, without a trace line.
     QFile log(m_home.logFile());
     const qint64 logSize = log.size();
     ModalBoxes boxes;
-    QTest::mouseClick(VelmoraAuthInspector(window).ui().howToUse, Qt::LeftButton);
+    QTest::mouseClick(ui.howToUse, Qt::LeftButton);
     QTRY_COMPARE(boxes.shown.size(), 1);
     QCOMPARE(boxes.shown[0].title, "How to use");
     QCOMPARE(boxes.shown[0].text,
@@ -78,18 +75,12 @@ void TestWindowActions::howToUseShowsItsTextWithoutATraceLine()
              " 2. Set Port manually: (80/443/8090).");
     QVERIFY(!boxes.shown[0].hadParent);
     QCOMPARE(log.size(), logSize);
-}
 
-void TestWindowActions::termsOpenTheTermsPageInTheBrowser()
-{
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-    VelmoraAuth window;
-    window.show();
-    QTest::mouseClick(VelmoraAuthInspector(window).ui().termsAndCondition, Qt::LeftButton);
+    // The terms open in the browser.
+    QTest::mouseClick(ui.termsAndCondition, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QCOMPARE(catcher.opened.size(), 1);
     QCOMPARE(catcher.opened[0].path(), "/terms-and-conditions");
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 void TestWindowActions::startWithTheDesktopWritesAValidEntryAndShowsItAsItIs()

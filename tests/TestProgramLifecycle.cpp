@@ -21,28 +21,17 @@ using standin::Scheme;
 namespace {
 
 // The last line of a teardown that ended in order.
-const char endedLine[] = "All background work has ended.";
-
-QByteArray readLog(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+const QString endedLine = QStringLiteral("All background work has ended.");
 
 // When the log's line holding the text was written (the last such line), to the millisecond.
-QDateTime loggedAt(const QByteArray& log, const QByteArray& text)
+QDateTime loggedAt(const QStringList& log, const QString& text)
 {
-    for (const QByteArray& line : log.split('\n') | std::views::reverse) {
+    for (const QString& line : log | std::views::reverse) {
         if (line.contains(text))
-            return QDateTime::fromString(QString::fromLatin1(line.mid(1, 23)),
+            return QDateTime::fromString(line.mid(1, 23),
                                          QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     }
     return {};
-}
-
-QByteArray lastLine(const QByteArray& log)
-{
-    return log.trimmed().split('\n').constLast();
 }
 
 } // namespace
@@ -86,12 +75,10 @@ private:
     void storeRememberedPassword();
     // Started and past its constructor, so it holds the instance lock.
     bool waitUntilRunning(QProcess* process, int previousStarts);
-    int startsInLog() const
-    {
-        return static_cast<int>(readLog(m_home.logFile()).count("Application path: "));
-    }
+    int startsInLog() const { return m_log.count(QStringLiteral("Application path: ")); }
 
     IsolatedHome& m_home;
+    LogTail m_log { m_home.logFile() }; // since the case began
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 
@@ -100,6 +87,7 @@ void TestProgramLifecycle::init()
     m_processes.clear();
     // No stored session from an earlier case: each program starts on its login page.
     m_home.clearSettings();
+    m_log = LogTail(m_home.logFile());
 }
 
 void TestProgramLifecycle::cleanup()
@@ -232,9 +220,6 @@ void TestProgramLifecycle::terminationRequestEndsLikeExit_data()
 void TestProgramLifecycle::terminationRequestEndsLikeExit()
 {
     QFETCH(int, signalNumber);
-    const QByteArray lastLine =
-        "Received termination signal " + QByteArray::number(signalNumber) + ", quitting.";
-    const int linesBefore = static_cast<int>(readLog(m_home.logFile()).count(lastLine));
 
     QProcess* program = start(VELMORA_AUTH_BINARY);
     QVERIFY(waitUntilRunning(program, startsInLog()));
@@ -243,7 +228,9 @@ void TestProgramLifecycle::terminationRequestEndsLikeExit()
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->exitCode(), 0);
     // On disk once the process is gone: nothing was left in a buffer.
-    QCOMPARE(static_cast<int>(readLog(m_home.logFile()).count(lastLine)), linesBefore + 1);
+    QCOMPARE(
+        m_log.count(QStringLiteral("Received termination signal %1, quitting.").arg(signalNumber)),
+        1);
     // Started from a desktop menu, standard output is the session's journal: no trace lines.
     QVERIFY(!program->readAllStandardOutput().contains("Application path: "));
 }
@@ -305,9 +292,9 @@ void TestProgramLifecycle::terminationRequestEndsAKeepAliveThatWaits()
     QVERIFY2(clock.elapsed() <= 2000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QVERIFY2(program->exitCode() == 0, program->readAllStandardError().left(2500).constData());
-    const QByteArray log = readLog(m_home.logFile());
-    QVERIFY(loggedAt(log, "Received termination signal 15, quitting.").isValid());
-    QCOMPARE(lastLine(log).right(int(sizeof endedLine) - 1), QByteArray(endedLine));
+    const QStringList log = m_log.lines();
+    QVERIFY(loggedAt(log, QStringLiteral("Received termination signal 15, quitting.")).isValid());
+    QVERIFY2(log.last().endsWith(endedLine), qPrintable(log.last()));
     QCOMPARE(storedValue(u"keep_userid"), "7");
 }
 
@@ -330,10 +317,10 @@ void TestProgramLifecycle::exitDuringALoginsSaveEndsInOrder()
     QVERIFY(program->waitForFinished(20000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QVERIFY2(program->exitCode() == 0, program->readAllStandardError().left(2500).constData());
-    const QByteArray log = readLog(m_home.logFile());
-    const QDateTime pressed = loggedAt(log, "Triggered exit button.");
+    const QStringList log = m_log.lines();
+    const QDateTime pressed = loggedAt(log, QStringLiteral("Triggered exit button."));
     QVERIFY(pressed.isValid());
-    QCOMPARE(lastLine(log).right(int(sizeof endedLine) - 1), QByteArray(endedLine));
+    QVERIFY2(log.last().endsWith(endedLine), qPrintable(log.last()));
     const qint64 teardown = pressed.msecsTo(loggedAt(log, endedLine));
     QVERIFY2(teardown <= 2000, qPrintable(QStringLiteral("%1 ms").arg(teardown)));
     // The login was let finish its save: the whole new session is stored, not half of it.
@@ -353,9 +340,8 @@ void TestProgramLifecycle::endWithoutAStuckLoginReportsFailure()
     QVERIFY(program->waitForFinished(15000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->exitCode(), EXIT_FAILURE);
-    const QByteArray log = readLog(m_home.logFile());
-    QVERIFY(log.contains("start traceroute and getting gateway ip address"));
-    QVERIFY(lastLine(log).contains("still under way; ending without it."));
+    QVERIFY(m_log.contains(QStringLiteral("start traceroute and getting gateway ip address")));
+    QVERIFY(m_log.lines().last().contains(QLatin1String("still under way; ending without it.")));
 }
 
 void TestProgramLifecycle::commandLineOptionsAnswerWithoutAWindow_data()

@@ -3,11 +3,9 @@
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 namespace {
 
@@ -54,7 +52,6 @@ private slots:
     void keyboardFocusShowsOnEveryControlAndStyleSheetsPaint();
     void windowIconIsTheWorkingFoldersFileElseTheBuiltInOne();
     void onlyASingleClickOnTheTrayShowsTheWindowAndClosingMinimisesIt();
-    void exitEndsTheEventLoop();
 
 private:
     IsolatedHome& m_home;
@@ -256,20 +253,6 @@ void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindowAndClosingMinimises
     QVERIFY(window.isVisible());
     QVERIFY(window.isMinimized());
     QVERIFY(!QCoreApplication::closingDown());
-}
-
-void TestWindowShape::exitEndsTheEventLoop()
-{
-    const LogTail log(m_home.logFile());
-    VelmoraAuth window;
-    window.show();
-    QAction* exit = VelmoraAuthInspector(window).exitAction();
-    QCOMPARE(exit->text(), "Exit");
-    QTimer::singleShot(0, exit, &QAction::trigger);
-    // Should Exit do nothing, the loop still ends, with a code the test rejects.
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
-    QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(log.contains(QStringLiteral("Triggered exit button.")));
 }
 
 VELMORA_TEST_MAIN(TestWindowShape)

@@ -4,7 +4,6 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -54,60 +53,56 @@ private:
     QString m_name;
 };
 
-// The top-level windows of a process that the X server shows (mapped and viewable), as a window
-// manager or a screen sees them: asked of the server, not of the program.
-int viewableWindowsOf(const XDisplay& display, qint64 pid)
-{
-    const auto ask = [&](const QString& tool, const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(display.environment());
-        process.start(tool, arguments);
-        process.waitForFinished(10000);
-        return QString::fromUtf8(process.readAllStandardOutput());
-    };
-    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) "));
-    int viewable = 0;
-    const QString children =
-        ask(QStringLiteral("xwininfo"), { QStringLiteral("-root"), QStringLiteral("-children") });
-    for (const QString& line : children.split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch match = windowId.match(line);
-        if (!match.hasMatch())
-            continue;
-        const QString id = match.captured(1);
-        if (!ask(QStringLiteral("xprop"),
-                 { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_PID") })
-                 .contains(QStringLiteral("= %1").arg(pid)))
-            continue;
-        viewable += ask(QStringLiteral("xwininfo"), { QStringLiteral("-id"), id })
-                        .contains(QLatin1String("Map State: IsViewable"));
-    }
-    return viewable;
-}
-
-// Where a top-level window titled `title` stands among those the server shows: its place in the
-// root window's list of children, which follows their stacking; -1 when it does not show.
-int stackingPlace(const XDisplay& display, const QString& title)
+QString ask(const XDisplay& display, const QString& tool, const QStringList& arguments)
 {
     QProcess process;
     process.setProcessEnvironment(display.environment());
-    process.start(QStringLiteral("xwininfo"),
-                  { QStringLiteral("-root"), QStringLiteral("-children") });
+    process.start(tool, arguments);
     process.waitForFinished(10000);
-    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) \"([^\"]*)\""));
-    int place = 0;
-    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split('\n')) {
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The top-level windows the X server shows (mapped and viewable) in their stacking order, as a
+// window manager or a screen sees them: asked of the server, not of the program.
+struct ShownWindow
+{
+    QString id;
+    QString title;
+};
+QList<ShownWindow> shownWindows(const XDisplay& display)
+{
+    static const QRegularExpression windowId(QStringLiteral("^\\s+(0x[0-9a-f]+) (\"([^\"]*)\")?"));
+    QList<ShownWindow> shown;
+    const QString children = ask(display, QStringLiteral("xwininfo"),
+                                 { QStringLiteral("-root"), QStringLiteral("-children") });
+    for (const QString& line : children.split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = windowId.match(line);
-        if (!match.hasMatch())
-            continue;
-        QProcess info;
-        info.setProcessEnvironment(display.environment());
-        info.start(QStringLiteral("xwininfo"), { QStringLiteral("-id"), match.captured(1) });
-        info.waitForFinished(10000);
-        if (!info.readAllStandardOutput().contains("Map State: IsViewable"))
-            continue;
-        if (match.captured(2) == title)
+        if (match.hasMatch()
+            && ask(display, QStringLiteral("xwininfo"),
+                   { QStringLiteral("-id"), match.captured(1) })
+                   .contains(QLatin1String("Map State: IsViewable")))
+            shown.append({ match.captured(1), match.captured(3) });
+    }
+    return shown;
+}
+
+int viewableWindowsOf(const XDisplay& display, qint64 pid)
+{
+    int viewable = 0;
+    for (const ShownWindow& window : shownWindows(display))
+        viewable += ask(display, QStringLiteral("xprop"),
+                        { QStringLiteral("-id"), window.id, QStringLiteral("_NET_WM_PID") })
+                        .contains(QStringLiteral("= %1").arg(pid));
+    return viewable;
+}
+
+// Where the window titled `title` stands among those shown; -1 when it does not show.
+int stackingPlace(const XDisplay& display, const QString& title)
+{
+    const QList<ShownWindow> shown = shownWindows(display);
+    for (int place = 0; place < shown.size(); ++place) {
+        if (shown[place].title == title)
             return place;
-        ++place;
     }
     return -1;
 }
@@ -209,12 +204,10 @@ public:
 
 private slots:
     void initTestCase();
-    void closingTheWindow_data();
-    void closingTheWindow();
+    void closingTheWindowAndTextsAtEachScale_data();
+    void closingTheWindowAndTextsAtEachScale();
     void onlyExitOrASignalEndsTheProgram_data();
     void onlyExitOrASignalEndsTheProgram();
-    void noTextIsClippedAtAnyScale_data();
-    void noTextIsClippedAtAnyScale();
     void hiddenStartRevivesTheStoredSessionInTheTray_data();
     void hiddenStartRevivesTheStoredSessionInTheTray();
     void secondStartShowsAndRaisesTheRunningWindow();
@@ -222,8 +215,41 @@ private slots:
     void silentApplianceNeverHoldsTheWindow();
 
 private:
+    // Exit from the tray menu, or SIGTERM: the program ends within 2 s, in order, and says why.
+    static void endAsAsked(Run& run, const QString& end, const LogTail& log);
+
     IsolatedHome& m_home;
 };
+
+void TestOnXDisplay::endAsAsked(Run& run, const QString& end, const LogTail& log)
+{
+    const QDateTime asked = QDateTime::currentDateTime();
+    if (end == QLatin1String("exit"))
+        run.step("exit");
+    else
+        ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
+#ifdef VELMORA_SANITIZED
+    // A sanitizer's leak check runs after the program's own end, and takes its time.
+    QVERIFY(run.process().waitForFinished(10000));
+#else
+    QVERIFY(run.process().waitForFinished(2000));
+#endif
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    // What the program said to its end tells why, a sanitizer's report included.
+    run.mark();
+    QVERIFY2(run.process().exitCode() == 0, run.said().right(4000).constData());
+    QVERIFY(log.contains(end == QLatin1String("exit") ? QStringLiteral("Triggered exit button.")
+                                                      : QStringLiteral("Received termination")));
+    const QString lastLine = log.lines().last();
+    QCOMPARE(lastLine.section(QStringLiteral("] - "), 1),
+             QStringLiteral("All background work has ended."));
+    // The program's own end, by its last line's time: within 2 s of the request.
+    const QDateTime ended =
+        QDateTime::fromString(lastLine.mid(1, 23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    QVERIFY2(ended.isValid(), qPrintable(lastLine));
+    qInfo("ended %lld ms after it was asked to", asked.msecsTo(ended));
+    QVERIFY(asked.msecsTo(ended) < 2000);
+}
 
 void TestOnXDisplay::initTestCase()
 {
@@ -231,24 +257,32 @@ void TestOnXDisplay::initTestCase()
         QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(), tool);
 }
 
-void TestOnXDisplay::closingTheWindow_data()
+void TestOnXDisplay::closingTheWindowAndTextsAtEachScale_data()
 {
+    QTest::addColumn<int>("dotsPerInch");
     QTest::addColumn<bool>("withTray");
-    QTest::addColumn<QByteArray>("state");
-    QTest::newRow("with a tray host it hides") << true << QByteArray("visible=0|minimized=0");
+    QTest::addColumn<QByteArray>("report"); // after the window's close
+    QTest::newRow("96 dpi, with a tray host it hides")
+        << 96 << true << QByteArray("WINDOW|visible=0|minimized=0|scale=1\n");
     // A bare window manager: hidden, the window could never come back.
-    QTest::newRow("without a tray it is minimised") << false << QByteArray("visible=1|minimized=1");
+    QTest::newRow("144 dpi, without a tray it is minimised")
+        << 144 << false << QByteArray("WINDOW|visible=1|minimized=1|scale=1.5\n");
+    QTest::newRow("192 dpi, without a tray")
+        << 192 << false << QByteArray("WINDOW|visible=1|minimized=1|scale=2\n");
 }
 
-void TestOnXDisplay::closingTheWindow()
+void TestOnXDisplay::closingTheWindowAndTextsAtEachScale()
 {
+    QFETCH(int, dotsPerInch);
     QFETCH(bool, withTray);
-    QFETCH(QByteArray, state);
-    XDisplay display(96, withTray);
+    QFETCH(QByteArray, report);
+    XDisplay display(dotsPerInch, withTray);
     QVERIFY(display.isUp());
-    Run run(display, QStringLiteral("close,report"));
+    Run run(display, QStringLiteral("fit,close,report"));
     QVERIFY2(run.waitFor("WINDOW|"), run.said().constData());
-    QVERIFY2(run.said().contains("WINDOW|" + state), run.said().constData());
+    QVERIFY2(run.said().contains("FIT|done"), run.said().constData());
+    QVERIFY2(!run.said().contains("CLIPPED|"), run.said().constData());
+    QVERIFY2(run.said().contains(report), run.said().constData());
 }
 
 void TestOnXDisplay::onlyExitOrASignalEndsTheProgram_data()
@@ -263,52 +297,17 @@ void TestOnXDisplay::onlyExitOrASignalEndsTheProgram()
     QFETCH(QString, end);
     XDisplay display(96, true);
     QVERIFY(display.isUp());
+    const LogTail log(m_home.logFile());
     // The window hidden in the tray, a box over nothing (a login with an empty form), the box
     // closed: the last window of the program has closed, and it goes on.
-    Run run(display,
-            QStringLiteral("close,login,report") + (end == QLatin1String("exit") ? ",exit" : ""));
+    Run run(display, QStringLiteral("close,login,report"));
     QVERIFY2(run.waitFor("BOX|Information|Enter valid username"), run.said().constData());
     QVERIFY2(run.waitFor("WINDOW|visible=0"), run.said().constData());
-    if (end == QLatin1String("signal")) {
-        // Still running: it answers one more step.
-        const int from = run.mark();
-        run.step("report");
-        QVERIFY2(run.waitFor("WINDOW|", 20000, from), run.said().constData());
-        ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
-    }
-    QVERIFY(run.process().state() == QProcess::NotRunning || run.process().waitForFinished(10000));
-    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
-    // What the program said to its end tells why, a sanitizer's report included.
-    run.mark();
-    QVERIFY2(run.process().exitCode() == 0, run.said().right(4000).constData());
-    QFile log(m_home.logFile());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray lastLines = log.readAll().right(400);
-    QVERIFY2(lastLines.contains(end == QLatin1String("exit") ? "Triggered exit button."
-                                                             : "Received termination signal"),
-             lastLines.constData());
-}
-
-void TestOnXDisplay::noTextIsClippedAtAnyScale_data()
-{
-    QTest::addColumn<int>("dotsPerInch");
-    QTest::addColumn<QByteArray>("scale");
-    QTest::newRow("96 dpi, scale 1") << 96 << QByteArray("scale=1\n");
-    QTest::newRow("144 dpi, scale 1.5") << 144 << QByteArray("scale=1.5\n");
-    QTest::newRow("192 dpi, scale 2") << 192 << QByteArray("scale=2\n");
-}
-
-void TestOnXDisplay::noTextIsClippedAtAnyScale()
-{
-    QFETCH(int, dotsPerInch);
-    QFETCH(QByteArray, scale);
-    XDisplay display(dotsPerInch, false);
-    QVERIFY(display.isUp());
-    Run run(display, QStringLiteral("fit,report"));
-    QVERIFY2(run.waitFor("WINDOW|"), run.said().constData());
-    QVERIFY2(run.said().contains("FIT|done"), run.said().constData());
-    QVERIFY2(!run.said().contains("CLIPPED|"), run.said().constData());
-    QVERIFY2(run.said().contains(scale), run.said().constData());
+    // Still running: it answers one more step.
+    const int from = run.mark();
+    run.step("report");
+    QVERIFY2(run.waitFor("WINDOW|", 20000, from), run.said().constData());
+    endAsAsked(run, end, log);
 }
 
 void TestOnXDisplay::hiddenStartRevivesTheStoredSessionInTheTray_data()
@@ -447,30 +446,7 @@ void TestOnXDisplay::silentApplianceNeverHoldsTheWindow()
     // Silent again: Exit or a signal ends the program at once all the same, with what it keeps.
     silence(*appliance);
     QVERIFY(waitForSilentKeepAlive(*appliance));
-    const QDateTime asked = QDateTime::currentDateTime();
-    if (end == QLatin1String("exit"))
-        run.step("exit");
-    else
-        ::kill(static_cast<pid_t>(run.process().processId()), SIGTERM);
-#ifdef VELMORA_SANITIZED
-    // A sanitizer's leak check runs after the program's own end, and takes its time.
-    QVERIFY(run.process().waitForFinished(10000));
-#else
-    QVERIFY(run.process().waitForFinished(2000));
-#endif
-    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(run.process().exitCode(), 0);
-    QVERIFY(log.contains(end == QLatin1String("exit") ? QStringLiteral("Triggered exit button.")
-                                                      : QStringLiteral("Received termination")));
-    const QString lastLine = log.lines().last();
-    QCOMPARE(lastLine.section(QStringLiteral("] - "), 1),
-             QStringLiteral("All background work has ended."));
-    // The program's own end, by its last line's time: within 2 s of the request.
-    const QDateTime ended =
-        QDateTime::fromString(lastLine.mid(1, 23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    QVERIFY2(ended.isValid(), qPrintable(lastLine));
-    qInfo("ended %lld ms after it was asked to", asked.msecsTo(ended));
-    QVERIFY(asked.msecsTo(ended) < 2000);
+    endAsAsked(run, end, log);
     QVERIFY(QString::fromStdString(keepAlive).contains(
         QStringLiteral("&k1=") + QString::fromStdString(storedValue(u"keep_k1"))));
 }

@@ -33,23 +33,23 @@ public:
     }
 
 private slots:
-    void autoDetectBoxesShowAndHideTheirFieldsIndependently();
-    void howToUseShowsItsTextWithoutATraceLine();
-    void termsOpenTheTermsPageInTheBrowser();
-    void startWithTheDesktopWritesAValidEntryAndRemovesIt();
-    void startWithTheDesktopShowsTheEntryAsItIsAtEachOpening();
+    void boxesAndLinksOfTheForm();
+    void startWithTheDesktopWritesAValidEntryAndShowsItAsItIs();
 
 private:
     IsolatedHome& m_home;
 };
 
-void TestWindowActions::autoDetectBoxesShowAndHideTheirFieldsIndependently()
+void TestWindowActions::boxesAndLinksOfTheForm()
 {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     VelmoraAuth window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto& ui = VelmoraAuthInspector(window).ui();
 
+    // The auto-detect boxes show and hide their fields independently.
     QTest::mouseClick(ui.autoDetectIpAddress, Qt::LeftButton);
     QVERIFY(ui.lineEdit_ipAdress->isVisible());
     QVERIFY(!ui.lineEdit_portadress->isVisible());
@@ -60,16 +60,12 @@ void TestWindowActions::autoDetectBoxesShowAndHideTheirFieldsIndependently()
     QVERIFY(ui.lineEdit_portadress->isVisible());
     QTest::mouseClick(ui.autoDetectPortAddress, Qt::LeftButton);
     QVERIFY(!ui.lineEdit_portadress->isVisible());
-}
 
-void TestWindowActions::howToUseShowsItsTextWithoutATraceLine()
-{
-    VelmoraAuth window;
-    window.show();
+    // "How to use" shows its text, without a trace line.
     QFile log(m_home.logFile());
     const qint64 logSize = log.size();
     ModalBoxes boxes;
-    QTest::mouseClick(VelmoraAuthInspector(window).ui().howToUse, Qt::LeftButton);
+    QTest::mouseClick(ui.howToUse, Qt::LeftButton);
     QTRY_COMPARE(boxes.shown.size(), 1);
     QCOMPARE(boxes.shown[0].title, "How to use");
     QCOMPARE(boxes.shown[0].text,
@@ -79,21 +75,15 @@ void TestWindowActions::howToUseShowsItsTextWithoutATraceLine()
              " 2. Set Port manually: (80/443/8090).");
     QVERIFY(!boxes.shown[0].hadParent);
     QCOMPARE(log.size(), logSize);
-}
 
-void TestWindowActions::termsOpenTheTermsPageInTheBrowser()
-{
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-    VelmoraAuth window;
-    window.show();
-    QTest::mouseClick(VelmoraAuthInspector(window).ui().termsAndCondition, Qt::LeftButton);
+    // The terms open in the browser.
+    QTest::mouseClick(ui.termsAndCondition, Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QCOMPARE(catcher.opened.size(), 1);
     QCOMPARE(catcher.opened[0].path(), "/terms-and-conditions");
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
-void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
+void TestWindowActions::startWithTheDesktopWritesAValidEntryAndShowsItAsItIs()
 {
     const QString entry =
         m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
@@ -110,7 +100,10 @@ void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
 
     action->trigger();
     QVERIFY(action->isChecked());
-    QVERIFY(QFile::exists(entry));
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    file.close();
     QProcess validate;
     validate.start(QStringLiteral("desktop-file-validate"), { entry });
     QVERIFY(validate.waitForFinished(20000));
@@ -121,43 +114,26 @@ void TestWindowActions::startWithTheDesktopWritesAValidEntryAndRemovesIt()
     QCOMPARE(read.value(QStringLiteral("Desktop Entry/Exec")).toString(),
              QCoreApplication::applicationFilePath() + QStringLiteral(" --start-hidden"));
 
-    action->trigger();
-    QVERIFY(!action->isChecked());
-    QVERIFY(!QFile::exists(entry));
-}
-
-void TestWindowActions::startWithTheDesktopShowsTheEntryAsItIsAtEachOpening()
-{
-    const QString entry =
-        m_home.configFolder() + QStringLiteral("/autostart/com.velmora.VelmoraAuth.desktop");
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    QAction* action = inspect.startWithDesktopAction();
-    action->trigger();
-    QVERIFY(action->isChecked());
-    const QByteArray written = [&] {
-        QFile file(entry);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
-
+    // Each opening of the menu shows the entry as it is now, whoever changed it.
     QVERIFY(QFile::remove(entry)); // by hand, behind the program's back
     emit inspect.trayMenu()->aboutToShow();
     QVERIFY(!action->isChecked());
-
-    QFile file(entry);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(written);
-    file.close();
-    emit inspect.trayMenu()->aboutToShow();
+    const auto rewrite = [&](QIODevice::OpenMode mode, const QByteArray& text) {
+        QVERIFY(file.open(mode));
+        file.write(text);
+        file.close();
+        emit inspect.trayMenu()->aboutToShow();
+    };
+    rewrite(QIODevice::WriteOnly, written);
     QVERIFY(action->isChecked());
-
     // Switched off the way a desktop's settings do it, the file kept.
-    QVERIFY(file.open(QIODevice::Append));
-    file.write("Hidden=true\n");
-    file.close();
-    emit inspect.trayMenu()->aboutToShow();
+    rewrite(QIODevice::Append, "Hidden=true\n");
     QVERIFY(!action->isChecked());
-    QFile::remove(entry);
+
+    rewrite(QIODevice::WriteOnly, written);
+    action->trigger();
+    QVERIFY(!action->isChecked());
+    QVERIFY(!QFile::exists(entry));
 }
 
 VELMORA_TEST_MAIN(TestWindowActions)

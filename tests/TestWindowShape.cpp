@@ -1,20 +1,13 @@
 #include "app/Entry.h"
+#include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
 #include "support/VelmoraAuthInspector.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 namespace {
-
-int countInLog(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? static_cast<int>(file.readAll().count(text)) : -1;
-}
 
 // The fill colour of a widget as the style sheets paint it: left of any centred text and clear
 // of rounded corners.
@@ -53,24 +46,18 @@ public:
     }
 
 private slots:
-    void windowIsFixedWithoutMaximiseButton();
-    void pagesOfTheStackAreInOrder();
-    void formStartsWithFieldsHiddenAndPasswordMasked();
+    void windowStartsFixedOnAnEmptyForm();
     void visibleTextsAreTheWindowsOwn_data();
     void visibleTextsAreTheWindowsOwn();
-    void styleSheetsPaintTheButtons();
-    void keyboardFocusShowsOnEveryControl();
-    void logoAndTrayImagesComeFromTheResources();
+    void keyboardFocusShowsOnEveryControlAndStyleSheetsPaint();
     void windowIconIsTheWorkingFoldersFileElseTheBuiltInOne();
-    void closingWithoutATrayMinimisesTheWindow();
-    void onlyASingleClickOnTheTrayShowsTheWindow();
-    void exitEndsTheEventLoop();
+    void onlyASingleClickOnTheTrayShowsTheWindowAndClosingMinimisesIt();
 
 private:
     IsolatedHome& m_home;
 };
 
-void TestWindowShape::windowIsFixedWithoutMaximiseButton()
+void TestWindowShape::windowStartsFixedOnAnEmptyForm()
 {
     VelmoraAuth window;
     shapeMainWindow(window);
@@ -79,15 +66,6 @@ void TestWindowShape::windowIsFixedWithoutMaximiseButton()
     QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     QVERIFY(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.resize(800, 900);
-    QCOMPARE(window.size(), QSize(400, 600));
-}
-
-void TestWindowShape::pagesOfTheStackAreInOrder()
-{
-    VelmoraAuth window;
     auto& ui = VelmoraAuthInspector(window).ui();
     QCOMPARE(ui.stackedWidget->count(), 4);
     QCOMPARE(ui.stackedWidget->currentIndex(), 0);
@@ -103,14 +81,15 @@ void TestWindowShape::pagesOfTheStackAreInOrder()
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.label));
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.howToUse));
     QVERIFY(!ui.stackedWidget->isAncestorOf(ui.termsAndCondition));
-}
+    for (const char* name : { "logo_2.jpg", "MicrosoftTeams-image.png", "icon.ico" })
+        QVERIFY2(!QImage(QStringLiteral(":/VelmoraAuth/assets/") + QLatin1String(name)).isNull(),
+                 name);
+    QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
 
-void TestWindowShape::formStartsWithFieldsHiddenAndPasswordMasked()
-{
-    VelmoraAuth window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
+    window.resize(800, 900);
+    QCOMPARE(window.size(), QSize(400, 600));
     QVERIFY(ui.lineEdit_ipAdress->isHidden());
     QVERIFY(ui.lineEdit_portadress->isHidden());
     QVERIFY(ui.lineEdit_username->isVisible());
@@ -121,69 +100,57 @@ void TestWindowShape::formStartsWithFieldsHiddenAndPasswordMasked()
     QCOMPARE(ui.autoDetectPortAddress->checkState(), Qt::Checked);
     QVERIFY(ui.lineEdit_username->text().isEmpty());
     QVERIFY(ui.lineEdit_password->text().isEmpty());
+    // The logo label has no text: anything but white in it is the logo being drawn.
+    const QImage logo = ui.label->grab().toImage();
+    int painted = 0;
+    for (int y = 0; y < logo.height(); ++y)
+        for (int x = 0; x < logo.width(); ++x)
+            painted += logo.pixelColor(x, y) != Qt::white;
+    QVERIFY2(painted > logo.width(), "the logo is drawn");
 }
 
 void TestWindowShape::visibleTextsAreTheWindowsOwn_data()
 {
+    // The window's title, a field's placeholder, or the text of anything else.
     QTest::addColumn<QString>("objectName");
-    QTest::addColumn<QByteArray>("property");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("title") << "VelmoraAuthClass" << QByteArray("windowTitle") << "Velmora Auth";
-    QTest::newRow("user name") << "lineEdit_username" << QByteArray("placeholderText")
-                               << "User name";
-    QTest::newRow("password") << "lineEdit_password" << QByteArray("placeholderText") << "Password";
-    QTest::newRow("ip") << "lineEdit_ipAdress" << QByteArray("placeholderText") << "IP Address";
-    QTest::newRow("port") << "lineEdit_portadress" << QByteArray("placeholderText")
-                          << "Port Address";
-    QTest::newRow("ip box") << "autoDetectIpAddress" << QByteArray("text")
-                            << "Auto detect IP address";
-    QTest::newRow("port box") << "autoDetectPortAddress" << QByteArray("text")
-                              << "Auto detect Port address";
-    QTest::newRow("remember") << "remberMe" << QByteArray("text") << "Remember me";
-    QTest::newRow("login") << "login" << QByteArray("text") << "Login";
-    QTest::newRow("loading") << "label_2" << QByteArray("text") << "Loading ...";
-    QTest::newRow("connected") << "label_4" << QByteArray("text")
-                               << "You are connected to \nInternet";
-    QTest::newRow("logout") << "logout" << QByteArray("text") << "Logout";
+    QTest::newRow("title") << "VelmoraAuthClass" << QStringLiteral("Velmora Auth");
+    QTest::newRow("user name") << "lineEdit_username" << QStringLiteral("User name");
+    QTest::newRow("password") << "lineEdit_password" << QStringLiteral("Password");
+    QTest::newRow("ip") << "lineEdit_ipAdress" << QStringLiteral("IP Address");
+    QTest::newRow("port") << "lineEdit_portadress" << QStringLiteral("Port Address");
+    QTest::newRow("ip box") << "autoDetectIpAddress" << QStringLiteral("Auto detect IP address");
+    QTest::newRow("port box") << "autoDetectPortAddress"
+                              << QStringLiteral("Auto detect Port address");
+    QTest::newRow("remember") << "remberMe" << QStringLiteral("Remember me");
+    QTest::newRow("login") << "login" << QStringLiteral("Login");
+    QTest::newRow("loading") << "label_2" << QStringLiteral("Loading ...");
+    QTest::newRow("connected") << "label_4" << QStringLiteral("You are connected to \nInternet");
+    QTest::newRow("logout") << "logout" << QStringLiteral("Logout");
     QTest::newRow("help")
-        << "label_3" << QByteArray("text")
+        << "label_3"
         << "How to use\n- Ensure that you are connected to the correct network.\n- Allow all the "
            "necessary permissions\nConfiguration for Faster Connection\n1.Set IP address "
            "manually:(Gateway of Firewall).\n2.Set Port manually:(80/443/8090).";
-    QTest::newRow("how to use") << "howToUse" << QByteArray("text") << "How to use";
-    QTest::newRow("terms") << "termsAndCondition" << QByteArray("text") << "Terms and condition";
+    QTest::newRow("how to use") << "howToUse" << QStringLiteral("How to use");
+    QTest::newRow("terms") << "termsAndCondition" << QStringLiteral("Terms and condition");
 }
 
 void TestWindowShape::visibleTextsAreTheWindowsOwn()
 {
     QFETCH(QString, objectName);
-    QFETCH(QByteArray, property);
     QFETCH(QString, expected);
     VelmoraAuth window;
     QObject* object =
         window.objectName() == objectName ? &window : window.findChild<QObject*>(objectName);
     QVERIFY2(object, qPrintable(objectName));
-    QCOMPARE(object->property(property.constData()).toString(), expected);
+    const char* property = object == &window ? "windowTitle"
+        : qobject_cast<QLineEdit*>(object)   ? "placeholderText"
+                                             : "text";
+    QCOMPARE(object->property(property).toString(), expected);
 }
 
-void TestWindowShape::styleSheetsPaintTheButtons()
-{
-    VelmoraAuth window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
-    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
-    ui.login->setEnabled(false);
-    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#bdc3c7")));
-
-    ui.stackedWidget->setCurrentIndex(2);
-    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
-    ui.logout->setEnabled(false);
-    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
-    QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
-}
-
-void TestWindowShape::keyboardFocusShowsOnEveryControl()
+void TestWindowShape::keyboardFocusShowsOnEveryControlAndStyleSheetsPaint()
 {
     VelmoraAuth window;
     shapeMainWindow(window);
@@ -224,32 +191,17 @@ void TestWindowShape::keyboardFocusShowsOnEveryControl()
         faint << problem;
     QVERIFY2(faint.isEmpty(), qPrintable(faint.join(QStringLiteral("; "))));
 
-    // Unfocused, the buttons keep their colours.
+    // Unfocused, the buttons keep their colours; disabled, they are grey.
     elsewhere->setFocus(Qt::OtherFocusReason);
     QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#E74C3C")));
+    ui.logout->setEnabled(false);
+    QCOMPARE(fillColour(ui.logout), QColor(QStringLiteral("#bdc3c7")));
     ui.stackedWidget->setCurrentIndex(0);
     QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#3498db")));
+    ui.login->setEnabled(false);
+    QCOMPARE(fillColour(ui.login), QColor(QStringLiteral("#bdc3c7")));
     QCOMPARE(ui.howToUse->grab().toImage().pixelColor(2, 2), QColor(Qt::white));
-}
-
-void TestWindowShape::logoAndTrayImagesComeFromTheResources()
-{
-    VelmoraAuth window;
-    for (const char* name : { "logo_2.jpg", "MicrosoftTeams-image.png", "icon.ico" })
-        QVERIFY2(!QImage(QStringLiteral(":/VelmoraAuth/assets/") + QLatin1String(name)).isNull(),
-                 name);
-
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto& ui = VelmoraAuthInspector(window).ui();
-    // The logo label has no text: anything but white in it is the logo being drawn.
-    const QImage logo = ui.label->grab().toImage();
-    int painted = 0;
-    for (int y = 0; y < logo.height(); ++y)
-        for (int x = 0; x < logo.width(); ++x)
-            painted += logo.pixelColor(x, y) != Qt::white;
-    QVERIFY2(painted > logo.width(), "the logo is drawn");
-    QVERIFY(!VelmoraAuthInspector(window).trayIcon()->icon().isNull());
+    QCOMPARE(fillColour(window.centralWidget()).name(), QStringLiteral("#ffffff"));
 }
 
 void TestWindowShape::windowIconIsTheWorkingFoldersFileElseTheBuiltInOne()
@@ -277,27 +229,11 @@ void TestWindowShape::windowIconIsTheWorkingFoldersFileElseTheBuiltInOne()
     QVERIFY(QDir::setCurrent(startFolder));
 }
 
-void TestWindowShape::closingWithoutATrayMinimisesTheWindow()
-{
-    // The offscreen platform has no tray, as a bare window manager has none: a hidden window
-    // could never come back. (With a tray, TestOnXDisplay sees it hidden.)
-    VelmoraAuth window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    QVERIFY2(!window.close(), "the close request is refused");
-    QVERIFY(window.isVisible());
-    QVERIFY(window.isMinimized());
-    QVERIFY(!QCoreApplication::closingDown());
-}
-
-void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindow()
+void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindowAndClosingMinimisesIt()
 {
     VelmoraAuth window;
     QSystemTrayIcon* tray = VelmoraAuthInspector(window).trayIcon();
-    const QByteArray line = "Restore the application window when the system tray icon is clicked";
-    const int before = countInLog(m_home.logFile(), line);
-
+    const LogTail log(m_home.logFile());
     for (auto reason :
          { QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context }) {
         emit tray->activated(reason);
@@ -305,20 +241,18 @@ void TestWindowShape::onlyASingleClickOnTheTrayShowsTheWindow()
     }
     emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(window.isVisible());
-    QCOMPARE(countInLog(m_home.logFile(), line), before + 4);
-}
+    QCOMPARE(log.count(QStringLiteral(
+                 "Restore the application window when the system tray icon is clicked")),
+             4);
 
-void TestWindowShape::exitEndsTheEventLoop()
-{
-    VelmoraAuth window;
-    window.show();
-    QAction* exit = VelmoraAuthInspector(window).exitAction();
-    QCOMPARE(exit->text(), "Exit");
-    QTimer::singleShot(0, exit, &QAction::trigger);
-    // Should Exit do nothing, the loop still ends, with a code the test rejects.
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
-    QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(countInLog(m_home.logFile(), "Triggered exit button.") >= 1);
+    // The offscreen platform has no tray, as a bare window manager has none: a hidden window
+    // could never come back. (With a tray, TestOnXDisplay sees it hidden.)
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+    QVERIFY2(!window.close(), "the close request is refused");
+    QVERIFY(window.isVisible());
+    QVERIFY(window.isMinimized());
+    QVERIFY(!QCoreApplication::closingDown());
 }
 
 VELMORA_TEST_MAIN(TestWindowShape)

@@ -109,16 +109,8 @@ public:
         if (!owner || owner->owner != m_tray)
             fail("another tray owns the display");
 
-        xcb_client_message_event_t manager {};
-        manager.response_type = XCB_CLIENT_MESSAGE;
-        manager.format = 32;
-        manager.window = m_screen->root;
-        manager.type = atom("MANAGER");
-        manager.data.data32[0] = XCB_CURRENT_TIME;
-        manager.data.data32[1] = m_trayAtom;
-        manager.data.data32[2] = m_tray;
-        xcb_send_event(m_connection, 0, m_screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&manager));
+        send(m_screen->root, atom("MANAGER"), { XCB_CURRENT_TIME, m_trayAtom, m_tray },
+             XCB_EVENT_MASK_STRUCTURE_NOTIFY);
         xcb_flush(m_connection);
     }
 
@@ -140,17 +132,9 @@ public:
                 xcb_configure_window(m_connection, icon,
                                      XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
                 // The client maps its window only when told that it is embedded.
-                xcb_client_message_event_t embedded {};
-                embedded.response_type = XCB_CLIENT_MESSAGE;
-                embedded.format = 32;
-                embedded.window = icon;
-                embedded.type = m_xembedAtom;
-                embedded.data.data32[0] = XCB_CURRENT_TIME;
-                embedded.data.data32[1] = xembedEmbeddedNotify;
-                embedded.data.data32[3] = m_tray;
-                embedded.data.data32[4] = xembedVersion;
-                xcb_send_event(m_connection, 0, icon, XCB_EVENT_MASK_NO_EVENT,
-                               reinterpret_cast<const char*>(&embedded));
+                send(icon, m_xembedAtom,
+                     { XCB_CURRENT_TIME, xembedEmbeddedNotify, 0, m_tray, xembedVersion },
+                     XCB_EVENT_MASK_NO_EVENT);
                 xcb_map_window(m_connection, icon);
                 xcb_flush(m_connection);
                 return icon;
@@ -229,6 +213,18 @@ public:
     }
 
 private:
+    void send(xcb_window_t window, xcb_atom_t type, std::initializer_list<uint32_t> data,
+              uint32_t mask)
+    {
+        xcb_client_message_event_t message {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = type;
+        std::copy(data.begin(), data.end(), message.data.data32);
+        xcb_send_event(m_connection, 0, window, mask, reinterpret_cast<const char*>(&message));
+    }
+
     xcb_atom_t atom(const std::string& name)
     {
         const XcbReply<xcb_intern_atom_reply_t> reply { xcb_intern_atom_reply(
@@ -284,13 +280,14 @@ int main(int argc, char* argv[])
     int trayDifference = 256;
     std::optional<xcb_window_t> window;
     std::vector<QImage> icons;
+    const auto iconDifference = [&](const QImage& seen) {
+        return largestDifference(
+            seen,
+            windowPicture.pixmap(seen.size()).toImage().convertToFormat(QImage::Format_ARGB32));
+    };
     const auto iconsMatch = [&] {
         return !icons.empty() && std::all_of(icons.begin(), icons.end(), [&](const QImage& seen) {
-            return largestDifference(seen,
-                                     windowPicture.pixmap(seen.size())
-                                         .toImage()
-                                         .convertToFormat(QImage::Format_ARGB32))
-                <= toleratedChannelDifference;
+            return iconDifference(seen) <= toleratedChannelDifference;
         });
     };
     while (Clock::now() < deadline) {
@@ -334,9 +331,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     for (const QImage& seen : icons) {
-        const int difference = largestDifference(
-            seen,
-            windowPicture.pixmap(seen.size()).toImage().convertToFormat(QImage::Format_ARGB32));
+        const int difference = iconDifference(seen);
         std::printf("window icon: %dx%d, %s (largest channel difference %d)\n", seen.width(),
                     seen.height(),
                     difference <= toleratedChannelDifference ? "shows the window icon"

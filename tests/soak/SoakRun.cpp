@@ -7,15 +7,15 @@
 //   velmora-soak MINUTES APPLIANCE-PROGRAM [SEED]
 #include "app/ProcessSignals.h"
 #include "support/IsolatedHome.h"
+#include "support/PortalTestSupport.h"
 #include "support/ProcessFigures.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
 
@@ -36,13 +36,6 @@ struct Figures
     double logBytesPerTick = 0;
 };
 
-quint16 freePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
 class Soak
 {
 public:
@@ -60,13 +53,22 @@ private:
     bool startAppliance();
     bool logIn();
     void control(const std::string& path);
-    int logCount(const QByteArray& text) const;
+    int logCount(const QString& text) const { return m_log.count(text); }
     // Waits quietly for the given number of ticks and measures meanwhile.
     Figures quietPeriod(int ticks);
     void injectRandomFault();
     void wait(int milliseconds) { QTest::qWait(milliseconds); }
+    bool waitUntil(const std::function<bool()>& done, int milliseconds)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < milliseconds)
+            wait(50);
+        return done();
+    }
 
     IsolatedHome& m_home;
+    LogTail m_log { m_home.logFile() };
     QString m_applianceProgram;
     int m_minutes;
     QRandomGenerator m_random;
@@ -82,8 +84,8 @@ private:
 
 bool Soak::startAppliance()
 {
-    m_portalPort = freePort();
-    m_controlPort = freePort();
+    m_portalPort = refusedLoopbackPort();
+    m_controlPort = refusedLoopbackPort();
     m_appliance.setProgram(m_applianceProgram);
     m_appliance.setArguments(
         { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1:https").arg(m_portalPort),
@@ -93,15 +95,12 @@ bool Soak::startAppliance()
     m_appliance.start();
     if (!m_appliance.waitForStarted(10000))
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000) {
-        QFile log(m_home.path() + QStringLiteral("/appliance.log"));
-        if (log.open(QIODevice::ReadOnly) && log.readAll().contains("controls on"))
-            return true;
-        wait(50);
-    }
-    return false;
+    return waitUntil(
+        [this] {
+            QFile log(m_home.path() + QStringLiteral("/appliance.log"));
+            return log.open(QIODevice::ReadOnly) && log.readAll().contains("controls on");
+        },
+        10000);
 }
 
 void Soak::control(const std::string& path)
@@ -120,32 +119,21 @@ bool Soak::logIn()
     m_inspect = std::make_unique<VelmoraAuthInspector>(*m_window);
     m_window->show();
     auto& ui = m_inspect->ui();
-    for (QCheckBox* box : { ui.autoDetectIpAddress, ui.autoDetectPortAddress })
-        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-    QTest::keyClicks(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
-    QTest::keyClicks(ui.lineEdit_portadress, QString::number(m_portalPort));
-    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("soak"));
-    QTest::keyClicks(ui.lineEdit_password, QStringLiteral("s0ak-pw"));
-    QTest::mouseClick(ui.login, Qt::LeftButton);
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 15000) {
-        if (ui.stackedWidget->currentIndex() == 2 && ui.stackedWidget->isEnabled())
-            return true;
-        wait(50);
-    }
-    return false;
-}
-
-int Soak::logCount(const QByteArray& text) const
-{
-    QFile log(m_home.logFile());
-    return log.open(QIODevice::ReadOnly) ? static_cast<int>(log.readAll().count(text)) : 0;
+    click(ui.autoDetectIpAddress);
+    click(ui.autoDetectPortAddress);
+    typeInto(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui.lineEdit_portadress, QString::number(m_portalPort));
+    typeInto(ui.lineEdit_username, QStringLiteral("soak"));
+    typeInto(ui.lineEdit_password, QStringLiteral("s0ak-pw"));
+    click(ui.login);
+    return waitUntil(
+        [&] { return ui.stackedWidget->currentIndex() == 2 && ui.stackedWidget->isEnabled(); },
+        15000);
 }
 
 Figures Soak::quietPeriod(int ticks)
 {
-    const QByteArray tick = "hit keepalive API with https";
+    const QString tick = QStringLiteral("hit keepalive API with https");
     const int ticksBefore = logCount(tick);
     const qint64 bytesBefore = QFile(m_home.logFile()).size();
     while (logCount(tick) < ticksBefore + ticks)
@@ -200,7 +188,7 @@ int Soak::run()
         std::cerr << "the first login failed" << std::endl;
         return 1;
     }
-    const int loginsAtStart = logCount("Start keep alive thread.");
+    const int loginsAtStart = logCount(QStringLiteral("Start keep alive thread."));
     wait(10000); // let libraries settle their caches before the first figures
     const Figures start = quietPeriod(4);
 
@@ -215,8 +203,8 @@ int Soak::run()
     wait(12000); // every fault has run its course
     const Figures end = quietPeriod(4);
 
-    const int relogins = logCount("Start keep alive thread.") - loginsAtStart;
-    const int attempts = logCount("Try to login when session expired keepalive");
+    const int relogins = logCount(QStringLiteral("Start keep alive thread.")) - loginsAtStart;
+    const int attempts = logCount(QStringLiteral("Try to login when session expired keepalive"));
     const bool connected = m_inspect->ui().stackedWidget->currentIndex() == 2
         && m_inspect->isLoggedIn() && !m_inspect->isLoggedOut() && m_inspect->tickerEnabled();
     m_window.reset();

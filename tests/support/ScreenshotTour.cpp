@@ -8,8 +8,7 @@
 // a notification service (the script starts trayer and dunst).
 #include "app/Entry.h"
 #include "app/ProcessSignals.h"
-#include "support/PortalTestSupport.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,14 +24,18 @@ namespace {
 
 QString outputFolder;
 
-bool save(QWidget* window, const QString& name)
+bool store(const QPixmap& shot, const QString& name)
 {
-    QTest::qWait(300); // let the display catch up with the last change
-    const QPixmap shot = window->screen()->grabWindow(window->winId());
     const QString path = outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
     const bool saved = !shot.isNull() && shot.save(path);
     std::cout << (saved ? "saved " : "FAILED ") << path.toStdString() << std::endl;
     return saved;
+}
+
+bool save(QWidget* window, const QString& name)
+{
+    QTest::qWait(300); // let the display catch up with the last change
+    return store(window->screen()->grabWindow(window->winId()), name);
 }
 
 bool waitFor(const std::function<bool()>& done, int milliseconds = 10000)
@@ -44,28 +47,13 @@ bool waitFor(const std::function<bool()>& done, int milliseconds = 10000)
     return done();
 }
 
-void type(QLineEdit* field, const QString& text)
-{
-    field->clear();
-    QTest::keyClicks(field, text);
-}
-
-void clickBox(QCheckBox* box)
-{
-    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(8, box->height() / 2));
-}
-
 bool saveArea(const QRect& area, const QString& name, int zoom)
 {
     QTest::qWait(500); // let the tray and the service paint
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
                                                                       area.width(), area.height());
-    const QString path = outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
-    const bool saved = !shot.isNull()
-        && shot.scaled(shot.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-               .save(path);
-    std::cout << (saved ? "saved " : "FAILED ") << path.toStdString() << std::endl;
-    return saved;
+    return store(shot.scaled(shot.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation),
+                 name);
 }
 
 // The tray icon and a little of the panel around it, four times as large, once the tray has
@@ -144,20 +132,17 @@ int main(int argc, char* argv[])
     auto& ui = inspect.ui();
     bool ok = save(&window, QStringLiteral("1-login"));
 
-    clickBox(ui.autoDetectIpAddress);
-    clickBox(ui.autoDetectPortAddress);
-    type(ui.lineEdit_username, QStringLiteral("ann"));
-    type(ui.lineEdit_password, QStringLiteral("secret"));
-    type(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
-    type(ui.lineEdit_portadress, QString::number(appliance->listeners().at(0).port));
-    clickBox(ui.remberMe);
+    click(ui.autoDetectIpAddress);
+    click(ui.autoDetectPortAddress);
+    typeInto(ui.lineEdit_username, QStringLiteral("ann"));
+    typeInto(ui.lineEdit_password, QStringLiteral("secret"));
+    typeInto(ui.lineEdit_ipAdress, QStringLiteral("127.0.0.1"));
+    typeInto(ui.lineEdit_portadress, QString::number(appliance->listeners().at(0).port));
+    click(ui.remberMe);
     ok = save(&window, QStringLiteral("2-login-filled")) && ok;
 
-    standin::FaultRule slow;
-    slow.fault = standin::Fault::slowAnswer;
-    slow.exchange = standin::Exchange::probe;
-    slow.delay = std::chrono::milliseconds(2500);
-    appliance->injectFault(slow);
+    appliance->injectFault(faultOn(standin::Exchange::probe, standin::Fault::slowAnswer,
+                                   std::chrono::milliseconds(2500)));
     QTest::mouseClick(ui.login, Qt::LeftButton);
     ok = save(&window, QStringLiteral("3-loading")) && ok;
 
@@ -204,7 +189,7 @@ int main(int argc, char* argv[])
         QTest::keyClick(box, Qt::Key_Return);
     });
     answer.start();
-    type(ui.lineEdit_password, QStringLiteral("secret"));
+    typeInto(ui.lineEdit_password, QStringLiteral("secret"));
     QTest::mouseClick(ui.login, Qt::LeftButton);
     ok = waitFor([&] { return boxes == 2 && ui.stackedWidget->isEnabled(); }, 20000) && ok;
     return ok ? 0 : 1;

@@ -56,107 +56,41 @@ public:
         return function(m_window);
     }
 
-    std::string fixedIP()
-    {
-        return withState([](VelmoraAuth& w) { return w.fixedIP; });
-    }
-    int fixedPort()
-    {
-        return withState([](VelmoraAuth& w) { return w.fixedPort; });
-    }
-    bool isHttps()
-    {
-        return withState([](VelmoraAuth& w) { return w.isHttps; });
-    }
-    bool isLoggedIn()
-    {
-        return withState([](VelmoraAuth& w) { return w.isLoggedIn; });
-    }
-    bool isLoggedOut()
-    {
-        return withState([](VelmoraAuth& w) { return w.isLoggedOut; });
-    }
-    bool isConnectedVelmora()
-    {
-        return withState([](VelmoraAuth& w) { return w.isConnectedVelmora; });
-    }
-    std::string errorMessage()
-    {
-        return withState([](VelmoraAuth& w) { return w.errorMessage; });
-    }
-    std::string userid()
-    {
-        return withState([](VelmoraAuth& w) { return w.userid; });
-    }
-    std::string username()
-    {
-        return withState([](VelmoraAuth& w) { return w.username; });
-    }
-    std::string k1()
-    {
-        return withState([](VelmoraAuth& w) { return w.k1; });
-    }
-    std::string loginPassword()
-    {
-        return withState([](VelmoraAuth& w) { return w.loginPassword; });
-    }
+    std::string fixedIP() { return read(&VelmoraAuth::fixedIP); }
+    int fixedPort() { return read(&VelmoraAuth::fixedPort); }
+    bool isHttps() { return read(&VelmoraAuth::isHttps); }
+    bool isLoggedIn() { return read(&VelmoraAuth::isLoggedIn); }
+    bool isLoggedOut() { return read(&VelmoraAuth::isLoggedOut); }
+    bool isConnectedVelmora() { return read(&VelmoraAuth::isConnectedVelmora); }
+    std::string errorMessage() { return read(&VelmoraAuth::errorMessage); }
+    std::string userid() { return read(&VelmoraAuth::userid); }
+    std::string username() { return read(&VelmoraAuth::username); }
+    std::string k1() { return read(&VelmoraAuth::k1); }
+    std::string loginPassword() { return read(&VelmoraAuth::loginPassword); }
 
     void setEndpoint(const std::string& ip, int port, bool https)
     {
-        withState([&](VelmoraAuth& w) {
-            w.fixedIP = ip;
-            w.fixedPort = port;
-            w.isHttps = https;
-            return 0;
-        });
+        write(&VelmoraAuth::fixedIP, ip, &VelmoraAuth::fixedPort, port, &VelmoraAuth::isHttps,
+              https);
     }
     void setSession(const std::string& id, const std::string& name, const std::string& key)
     {
-        withState([&](VelmoraAuth& w) {
-            w.userid = id;
-            w.username = name;
-            w.k1 = key;
-            return 0;
-        });
+        write(&VelmoraAuth::userid, id, &VelmoraAuth::username, name, &VelmoraAuth::k1, key);
     }
-
     void setFlags(bool loggedIn, bool loggedOut)
     {
-        withState([&](VelmoraAuth& w) {
-            w.isLoggedIn = loggedIn;
-            w.isLoggedOut = loggedOut;
-            return 0;
-        });
+        write(&VelmoraAuth::isLoggedIn, loggedIn, &VelmoraAuth::isLoggedOut, loggedOut);
     }
-    void setErrorMessage(const std::string& message)
-    {
-        withState([&](VelmoraAuth& w) {
-            w.errorMessage = message;
-            return 0;
-        });
-    }
+    void setErrorMessage(const std::string& message) { write(&VelmoraAuth::errorMessage, message); }
     void setLoginPassword(const std::string& password)
     {
-        withState([&](VelmoraAuth& w) {
-            w.loginPassword = password;
-            return 0;
-        });
+        write(&VelmoraAuth::loginPassword, password);
     }
-
     void setGatewayTraceCommand(const std::string& command)
     {
-        withState([&](VelmoraAuth& w) {
-            w.gatewayTraceCommand = command;
-            return 0;
-        });
+        write(&VelmoraAuth::gatewayTraceCommand, command);
     }
-    void setConnectedVelmora(bool connected)
-    {
-        withState([&](VelmoraAuth& w) {
-            w.isConnectedVelmora = connected;
-            return 0;
-        });
-    }
+    void setConnectedVelmora(bool connected) { write(&VelmoraAuth::isConnectedVelmora, connected); }
 
     // The login worker's writes of the remembered credentials, as with "Remember me" ticked or
     // not.
@@ -181,12 +115,7 @@ public:
     bool tick(int milliseconds = 20000)
     {
         m_window.checkALive();
-        const QDeadlineTimer deadline(milliseconds);
-        QTimer wake; // so the wait below sees the deadline when nothing else comes
-        wake.start(50);
-        while (m_window.keepAliveUnderWay && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return !m_window.keepAliveUnderWay;
+        return runEventsUntil([this] { return !m_window.keepAliveUnderWay; }, milliseconds, 50);
     }
     bool keepAliveUnderWay() { return m_window.keepAliveUnderWay; }
 
@@ -197,12 +126,8 @@ public:
         auto done = std::make_shared<bool>(false);
         m_window.onGuiThread(
             [this, done] { QTimer::singleShot(0, &m_window, [done] { *done = true; }); });
-        const QDeadlineTimer deadline(milliseconds);
-        QTimer wake; // so the wait below sees the deadline when nothing else comes
-        wake.start(10);
-        while (!(*done && !QApplication::activeModalWidget()) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        return *done && !QApplication::activeModalWidget();
+        return runEventsUntil([done] { return *done && !QApplication::activeModalWidget(); },
+                              milliseconds, 10);
     }
 
     TimeWorker* ticker() { return m_window.keepAliveWorker; }
@@ -229,5 +154,33 @@ public:
     }
 
 private:
+    template<typename Done> static bool runEventsUntil(Done done, int milliseconds, int wakeEvery)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        QTimer wake; // so the wait sees the deadline when nothing else comes
+        wake.start(wakeEvery);
+        while (!done() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return done();
+    }
+    template<typename Value> Value read(Value VelmoraAuth::*member)
+    {
+        std::lock_guard lock(m_window.stateMutex);
+        return m_window.*member;
+    }
+    // Members and their values in pairs, written under one hold of the lock.
+    template<typename... MembersAndValues> void write(MembersAndValues&&... pairs)
+    {
+        std::lock_guard lock(m_window.stateMutex);
+        assign(pairs...);
+    }
+    static void assign() { }
+    template<typename Value, typename Given, typename... Rest>
+    void assign(Value VelmoraAuth::*member, const Given& value, Rest&... rest)
+    {
+        m_window.*member = value;
+        assign(rest...);
+    }
+
     VelmoraAuth& m_window;
 };

@@ -119,7 +119,7 @@ void TestSessionUnderFaults::tickGoesOnWhileTheApplianceIsAway()
     storeRemembered();
     logIn();
 
-    // Slow answers first: the tick waits for them on the GUI thread and carries on.
+    // Slow answers first: the ticks wait for them and carry on.
     m_appliance->injectFault(
         faultOn(Exchange::keepAlive, Fault::slowAnswer, std::chrono::milliseconds(2500)));
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);

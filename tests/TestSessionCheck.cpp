@@ -86,6 +86,8 @@ void TestSessionCheck::checkRevivesTheSessionOrLeavesTheLoginPage()
         QCOMPARE(m_inspect->isLoggedOut(), !connected);
     QVERIFY(!m_inspect->userid().empty()); // the stored values stay in the members
     QCOMPARE(m_appliance->requestLog().front().param("pageto"), "ka");
+    if (how == QLatin1String("alive"))
+        QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // the check's keep-alive alone
     QCOMPARE(loginPasswords(),
              std::vector<std::string>(how == QLatin1String("expired") && connected, "secret"));
 }

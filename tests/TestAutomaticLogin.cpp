@@ -5,7 +5,6 @@
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
 
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QScopeGuard>
 
@@ -38,8 +37,7 @@ private slots:
     void nothingAtStartWithoutTheOptionOrTheCredentials();
     void trayActionFollowsRememberMeAndStoresTheOption();
     void networkUpConfirmsAStoredSessionBeforeItLogsIn();
-    void afterDailyLogoutABurstOfEventsIsOneLogin();
-    void resumeWaitsForTheNetworkThenLogsInOnce();
+    void afterDailyLogoutABurstOfEventsOrAResumeIsOneLogin();
     void refusingApplianceSeesAttemptsSpacedByTheBackOff();
     void nothingAfterTheUsersLogoutUntilTheyLogInAgain();
     void nothingAfterTheApplianceKickedTheUserOut();
@@ -50,7 +48,7 @@ private slots:
 private:
     // What an earlier run left: the remembered credentials, the option, the endpoint and, with
     // keepSession, the session (without it the start has no session to check).
-    void earlierRun(bool keepSession, const std::string& rememberedPassword = "secret");
+    void rememberedRun(bool keepSession, const std::string& rememberedPassword = "secret");
     // The window started as from the desktop, hidden, with a back-off of a minute.
     void startHidden();
     void startServices();
@@ -85,19 +83,12 @@ void TestAutomaticLogin::startServices()
     QVERIFY(m_system->startLogind());
 }
 
-void TestAutomaticLogin::earlierRun(bool keepSession, const std::string& rememberedPassword)
+void TestAutomaticLogin::rememberedRun(bool keepSession, const std::string& rememberedPassword)
 {
-    {
-        VelmoraAuth earlier;
-        VelmoraAuthInspector inspect(earlier);
-        inspect.setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-        QVERIFY(earlier.login("ann", "secret"));
-        inspect.rememberCredentials("ann", rememberedPassword);
-    }
+    earlierRun("ann", rememberedPassword);
     QVERIFY(storeValue(velmora::automaticLoginValueName, "1"));
     if (!keepSession)
         QVERIFY(storeValue(u"keep_k1", ""));
-    m_appliance->clearRequestLog();
 }
 
 void TestAutomaticLogin::startHidden()
@@ -110,12 +101,12 @@ void TestAutomaticLogin::startHidden()
 
 void TestAutomaticLogin::loggedInThenDailyLogout()
 {
-    earlierRun(false);
+    rememberedRun(false);
     startHidden();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QCOMPARE(logins(), 1);
     m_appliance->dailyLogout();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 0, 12000);
     QVERIFY(m_inspect->isLoggedOut());
     // Not at once: only a later event, resume or start logs in again.
     QTest::qWait(2 * AutomaticLogin::eventSettling.count());
@@ -126,17 +117,12 @@ void TestAutomaticLogin::startWithRememberedCredentialsLogsInOnce()
 {
     // No NetworkManager, no logind: the start still logs in, and the log says once what is
     // missing.
-    earlierRun(false);
+    rememberedRun(false);
     startHidden();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QVERIFY(m_log->hasLine("info", "Log in automatically: the program started without a session"));
     QVERIFY(m_log->hasLine("info", "Logged in automatically"));
-    std::vector<std::string> passwords;
-    for (const auto& request : m_appliance->requestLog()) {
-        if (request.param("pageto") == "c")
-            passwords.push_back(request.param("password").value_or(""));
-    }
-    QCOMPARE(passwords, std::vector<std::string> { "secret" });
+    QCOMPARE(loginPasswords(), std::vector<std::string> { "secret" });
     QTRY_COMPARE(m_log->count(QStringLiteral("No network events on this system")), 1);
     QTRY_COMPARE(m_log->count(QStringLiteral("No resume events on this system")), 1);
 
@@ -158,11 +144,11 @@ void TestAutomaticLogin::expiredSessionAtStartIsOneLogin()
     // The start-up check's re-login with the remembered password is the start's login: a
     // refusal waits for the back-off instead of logging in again at once.
     QFETCH(QString, password);
-    earlierRun(true, password.toStdString());
+    rememberedRun(true, password.toStdString());
     m_appliance->expireSessions();
     startHidden();
     if (password == QLatin1String("secret")) {
-        QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
         QTRY_COMPARE(m_inspect->runningWorkerThreads(), 0);
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -186,19 +172,20 @@ void TestAutomaticLogin::nothingAtStartWithoutTheOptionOrTheCredentials()
     QFETCH(bool, optionOn);
     QFETCH(QString, logLine);
     startServices();
-    earlierRun(false);
+    earlierRun("ann");
+    QVERIFY(storeValue(u"keep_k1", ""));
     if (optionOn) {
-        // With the option off: on, this window's own start would log in with the credentials it
-        // is about to forget, and leave a session for the next start to revive.
-        QVERIFY(storeValue(velmora::automaticLoginValueName, "0"));
-        VelmoraAuth earlier;
-        VelmoraAuthInspector(earlier).forgetCredentials();
+        // With the option still off: on, this window's own start would log in with the
+        // credentials it is about to forget, and leave a session for the next start to revive.
+        startWindow(Show::hidden);
+        m_inspect->forgetCredentials();
+        closeWindow();
     }
     QVERIFY(storeValue(velmora::automaticLoginValueName, optionOn ? "1" : "0"));
     startHidden();
     QTRY_VERIFY(m_log->hasLine("info", logLine));
     QCOMPARE(logins(), 0);
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(page(), 0);
 }
 
 void TestAutomaticLogin::trayActionFollowsRememberMeAndStoresTheOption()
@@ -228,7 +215,7 @@ void TestAutomaticLogin::trayActionFollowsRememberMeAndStoresTheOption()
 void TestAutomaticLogin::networkUpConfirmsAStoredSessionBeforeItLogsIn()
 {
     startServices();
-    earlierRun(true);
+    rememberedRun(true);
     // The start's check finds no appliance; the network then goes and comes back.
     m_appliance->stopListeners(standin::SessionsOnStop::keep);
     startHidden();
@@ -241,7 +228,7 @@ void TestAutomaticLogin::networkUpConfirmsAStoredSessionBeforeItLogsIn()
     m_appliance->clearRequestLog();
 
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QVERIFY(m_log->hasLine("info", "Log in automatically: the network came up or changed"));
     const auto requests = m_appliance->requestLog();
     QVERIFY(requests.size() >= 2);
@@ -252,7 +239,7 @@ void TestAutomaticLogin::networkUpConfirmsAStoredSessionBeforeItLogsIn()
     QVERIFY(m_inspect->tickerEnabled());
 }
 
-void TestAutomaticLogin::afterDailyLogoutABurstOfEventsIsOneLogin()
+void TestAutomaticLogin::afterDailyLogoutABurstOfEventsOrAResumeIsOneLogin()
 {
     startServices();
     loggedInThenDailyLogout();
@@ -267,42 +254,39 @@ void TestAutomaticLogin::afterDailyLogoutABurstOfEventsIsOneLogin()
     QVERIFY(m_system->setConnectivity(SystemServices::connectivityFull));
     QTest::qWait(2 * AutomaticLogin::eventSettling.count()); // past the first burst's settling
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     // The ticker takes over; still the one login.
     const std::size_t before = m_appliance->requestLog().size();
     QTRY_VERIFY_WITH_TIMEOUT(m_appliance->requestLog().size() > before, 12000);
     QCOMPARE(logins(), 2);
     QCOMPARE(m_log->count(QStringLiteral("Log in automatically: the network came up")), 1);
-}
 
-void TestAutomaticLogin::resumeWaitsForTheNetworkThenLogsInOnce()
-{
-    startServices();
-    loggedInThenDailyLogout();
-
-    // Asleep and back: NetworkManager is still asleep when logind says so.
+    // Another Daily Logout, then asleep and back: NetworkManager is still asleep when logind
+    // says so.
+    m_appliance->dailyLogout();
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 0, 12000);
     QVERIFY(m_system->setNetworkState(SystemServices::asleep));
     QVERIFY(m_system->prepareForSleep(true));
     QVERIFY(m_system->prepareForSleep(false));
     QTRY_VERIFY(m_log->contains(QStringLiteral("Resumed from sleep: automatic login waits")));
-    QCOMPARE(logins(), 1);
+    QCOMPARE(logins(), 2);
 
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QVERIFY(m_log->hasLine("info", "Log in automatically: the computer woke from sleep"));
-    QCOMPARE(logins(), 2);
+    QCOMPARE(logins(), 3);
 
     // Resumed on a network that is up: at once.
     m_appliance->dailyLogout();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 0, 12000);
     QVERIFY(m_system->prepareForSleep(false));
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
-    QCOMPARE(logins(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
+    QCOMPARE(logins(), 4);
 }
 
 void TestAutomaticLogin::refusingApplianceSeesAttemptsSpacedByTheBackOff()
 {
-    earlierRun(false, "wrong");
+    rememberedRun(false, "wrong");
     const std::vector<int> waits { 0, 300, 600, 1200 };
     // Each login is timed as the stand-in logs it: a look from this thread now and then would
     // see one late and the next on time, and take the back-off for shorter than it was.
@@ -344,19 +328,17 @@ void TestAutomaticLogin::refusingApplianceSeesAttemptsSpacedByTheBackOff()
     QVERIFY(m_log->contains(QStringLiteral("notice in: Could not log in"))
             || m_log->contains(QStringLiteral("notice on the desktop: Could not log in")));
     QCOMPARE(logins(), 4);
-    QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 0);
+    QCOMPARE(page(), 0);
 }
 
 void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
 {
     startServices();
-    earlierRun(false);
+    rememberedRun(false);
     startHidden();
     m_window->show();
-    auto& ui = m_inspect->ui();
-    QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
-    QTest::mouseClick(ui.logout, Qt::LeftButton);
-    QTRY_COMPARE(ui.stackedWidget->currentIndex(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
+    logOutFromButton();
     QCOMPARE(storedValue(velmora::automaticLoginHoldValueName), "logout");
 
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
@@ -371,14 +353,10 @@ void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
 
     // The user's own login lifts it; the logout forgot the endpoint, so they type it.
     ModalBoxes boxes;
-    auto& again = m_inspect->ui();
-    QCOMPARE(again.lineEdit_password->text(), QStringLiteral("secret")); // remembered
-    again.autoDetectIpAddress->setChecked(false);
-    again.autoDetectPortAddress->setChecked(false);
-    again.lineEdit_ipAdress->setText(QStringLiteral("127.0.0.1"));
-    again.lineEdit_portadress->setText(QString::number(m_appliance->listeners().at(0).port));
-    QTest::mouseClick(again.login, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(again.stackedWidget->currentIndex(), 2, 10000);
+    QCOMPARE(ui().lineEdit_password->text(), QStringLiteral("secret")); // remembered
+    submitLogin(QStringLiteral("secret"), QStringLiteral("127.0.0.1"),
+                m_appliance->listeners().at(0).port);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QTRY_COMPARE(storedValue(velmora::automaticLoginHoldValueName), "");
     QCOMPARE(logins(), 2);
 }
@@ -386,11 +364,11 @@ void TestAutomaticLogin::nothingAfterTheUsersLogoutUntilTheyLogInAgain()
 void TestAutomaticLogin::nothingAfterTheApplianceKickedTheUserOut()
 {
     startServices();
-    earlierRun(false);
+    rememberedRun(false);
     startHidden();
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     m_appliance->kickOut("ann");
-    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->ui().stackedWidget->currentIndex(), 0, 12000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 0, 12000);
     QTRY_COMPARE(storedValue(velmora::automaticLoginHoldValueName), "appliance");
 
     QCOMPARE(m_log->count(QStringLiteral("administrator ended the session")), 1);
@@ -409,13 +387,12 @@ void TestAutomaticLogin::nothingDuringTheUsersOwnLogin()
     ModalBoxes boxes;
     m_appliance->injectFault(
         faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::milliseconds(2500)));
-    auto& ui = m_inspect->ui();
-    QTest::mouseClick(ui.login, Qt::LeftButton);
+    click(ui().login);
     QTRY_COMPARE_WITH_TIMEOUT(logins(), 2, 10000); // the user's, held back at the stand-in
 
     QVERIFY(m_system->setNetworkState(SystemServices::connectedGlobal));
     QTRY_VERIFY(m_log->contains(QStringLiteral("leaves it to the user's own login")));
-    QTRY_COMPARE_WITH_TIMEOUT(ui.stackedWidget->currentIndex(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), 2, 10000);
     QCOMPARE(logins(), 2);
 }
 
@@ -423,7 +400,7 @@ void TestAutomaticLogin::changedApplianceIdentityWaitsForTheWindow()
 {
     // The same address and port, served with a fresh key: only a login from the window may ask
     // whether to trust it.
-    earlierRun(false);
+    rememberedRun(false);
     swapKey();
     ModalBoxes boxes;
     startHidden();
@@ -441,32 +418,21 @@ void TestAutomaticLogin::closingWhileAnAttemptRunsIsOrderly()
     // for its login: everything they touch stays until they have ended (what the sanitizers
     // check here).
     startServices();
-    earlierRun(false);
+    rememberedRun(false);
     standin::FaultRule slow =
         faultOn(Exchange::login, standin::Fault::slowAnswer, std::chrono::seconds(20));
     slow.times = standin::Times::untilCleared();
     m_appliance->injectFault(slow);
     const LogTail log(m_home.logFile());
-    for (int round = 0; round < 12; ++round) {
-        QElapsedTimer timer;
-        {
-            VelmoraAuth window;
-            QTest::qWait(round % 6 * 10);
-            timer.start();
-        }
-        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
-    }
-    // And with the login answered at once: the end meets the attempt as it writes the session.
-    m_appliance->clearScripts();
-    for (int round = 0; round < 6; ++round) {
-        QVERIFY(storeValue(u"keep_k1", "")); // no session: the next start logs in again
-        QElapsedTimer timer;
-        {
-            VelmoraAuth window;
-            QTest::qWait(round * 10);
-            timer.start();
-        }
-        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
+    for (int round = 0; round < 18; ++round) {
+        // And with the login answered at once: the end meets the attempt as it writes the
+        // session.
+        if (round == 12)
+            m_appliance->clearScripts();
+        QVERIFY(storeValue(u"keep_k1", "")); // no session: each start logs in again
+        startWindow(Show::hidden);
+        QTest::qWait(round % 6 * 10);
+        QVERIFY2(closeWindow() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
     }
     QCOMPARE(log.count(QStringLiteral("Log in automatically: the program started")), 18);
 }

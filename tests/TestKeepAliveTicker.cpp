@@ -1,60 +1,35 @@
 #include "auth/DesktopNotices.h"
-#include "portal/TimeWorker.h"
-#include "support/PortalTestSupport.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QThread>
 #include <QTimer>
 
 using standin::Exchange;
-using standin::Scheme;
-
-namespace {
-
-// Keep-alives the appliance got, or those of them it treated as `treatment`.
-int keepAlives(const standin::StandInAppliance& appliance, const std::string& treatment = {})
-{
-    int count = 0;
-    for (const auto& request : appliance.requestLog())
-        count += request.param("pageto") == "ka"
-            && (treatment.empty() || request.treatment == treatment);
-    return count;
-}
-
-} // namespace
 
 // The 4-second ticker on its own thread, alone and inside the window.
-class TestKeepAliveTicker : public QObject
+class TestKeepAliveTicker : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestKeepAliveTicker(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
 private slots:
-    void init();
+    // Each case starts without a stored session: the window's start-up check would otherwise take
+    // up the one an earlier case left, at the same address, and end it while the case keeps it
+    // alive.
+    void init() { start(); }
+    void cleanup() { stop(); }
     void ticksEveryFourSecondsOnlyWhileEnabled();
-    void keepAliveWaitsOffTheGuiThread();
     void silenceIsToldWhileAKeepAliveStillWaits();
-    void slowApplianceLeavesNoBacklogOfTicks();
+    void slowKeepAlivesWaitOffTheGuiThreadAndLeaveNoBacklog();
     void windowTeardownStopsTheTickerAtOnce();
-
-private:
-    IsolatedHome& m_home;
 };
-
-// Each case starts without a stored session: the window's start-up check would otherwise take up
-// the one an earlier case left, at the same address, and end it while the case keeps it alive.
-void TestKeepAliveTicker::init()
-{
-    m_home.clearSettings();
-}
 
 void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
 {
@@ -97,21 +72,53 @@ void TestKeepAliveTicker::ticksEveryFourSecondsOnlyWhileEnabled()
     QVERIFY(thread.wait(2000));
 }
 
-void TestKeepAliveTicker::keepAliveWaitsOffTheGuiThread()
+void TestKeepAliveTicker::silenceIsToldWhileAKeepAliveStillWaits()
 {
-    // A keep-alive answered slowly holds whichever thread runs it: were it the GUI thread, a
-    // timer there would stall for as long.
-    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
-    QVERIFY(window.login("ann", "secret"));
+    logIn();
+    QCOMPARE(m_inspect->trayImage(), "connected");
+    const auto session = [](const standin::LoggedRequest& request) {
+        return *request.param("u") + '|' + *request.param("username") + '|' + *request.param("k1");
+    };
+    // The ticks come to this thread: waited for with its events turning.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_appliance->requestLog().empty(), 15000);
+    const std::string kept = session(m_appliance->requestLog().back());
 
+    // The appliance takes the connection and never answers.
+    standin::FaultRule silent =
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::minutes(10));
+    silent.times = standin::Times::untilCleared();
+    m_appliance->injectFault(silent);
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives("slow") >= 1, 15000);
+    QElapsedTimer waiting;
+    waiting.start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->trayImage(), QStringLiteral("not-connected"), 15000);
+    QVERIFY2(waiting.elapsed() < 15000, qPrintable(QString::number(waiting.elapsed())));
+    QVERIFY(m_inspect->notices()->isApplianceSilent());
+    QCOMPARE(keepAlives("slow"), 1); // one waits, the ticks behind it join
+
+    // It answers again: the waiting keep-alive ends, the one behind it is answered, and the
+    // session goes on as it was, without a login.
+    m_appliance->clearScripts();
+    m_appliance->stopListeners(standin::SessionsOnStop::keep);
+    m_appliance->startListeners();
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->trayImage(), QStringLiteral("connected"), 15000);
+    QCOMPARE(session(m_appliance->requestLog().back()), kept);
+    QCOMPARE(keepAlives(), int(m_appliance->requestLog().size()));
+    QVERIFY(m_inspect->tickerEnabled());
+    QVERIFY(!m_inspect->isLoggedOut());
+}
+
+void TestKeepAliveTicker::slowKeepAlivesWaitOffTheGuiThreadAndLeaveNoBacklog()
+{
+    logIn();
+    // Every answer takes 6 seconds: ticks come every 4, faster than they are served.
     standin::FaultRule slow =
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000));
+        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(6));
     slow.times = standin::Times::untilCleared();
-    appliance->injectFault(slow);
+    m_appliance->injectFault(slow);
 
+    // A keep-alive answered slowly holds whichever thread runs it: were it the GUI thread, a
+    // timer there would stall for as long as the first answer took.
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
@@ -122,96 +129,28 @@ void TestKeepAliveTicker::keepAliveWaitsOffTheGuiThread()
         last = clock.elapsed();
     });
     heartbeat.start(20);
-    QTRY_VERIFY_WITH_TIMEOUT(keepAlives(*appliance) >= 2, 20000);
-    QTRY_VERIFY(!inspect.keepAliveUnderWay());
+    QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 2, 20000);
+    heartbeat.stop();
     QVERIFY2(longestStall < 500, qPrintable(QString::number(longestStall)));
-}
 
-void TestKeepAliveTicker::silenceIsToldWhileAKeepAliveStillWaits()
-{
-    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
-    window.show();
-    QVERIFY(window.login("ann", "secret"));
-    QCOMPARE(inspect.trayImage(), "connected");
-    const auto session = [](const standin::LoggedRequest& request) {
-        return *request.param("u") + '|' + *request.param("username") + '|' + *request.param("k1");
-    };
-    appliance->clearRequestLog();
-    // The ticks come to this thread: waited for with its events turning.
-    QTRY_VERIFY_WITH_TIMEOUT(!appliance->requestLog().empty(), 15000);
-    const std::string kept = session(appliance->requestLog().back());
-
-    // The appliance takes the connection and never answers.
-    standin::FaultRule silent =
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::minutes(10));
-    silent.times = standin::Times::untilCleared();
-    appliance->injectFault(silent);
-    QTRY_VERIFY_WITH_TIMEOUT(!appliance->requestLog().empty()
-                                 && appliance->requestLog().back().treatment == "slow",
-                             15000);
-    QElapsedTimer waiting;
-    waiting.start();
-    QTRY_COMPARE_WITH_TIMEOUT(inspect.trayImage(), QStringLiteral("not-connected"), 15000);
-    QVERIFY2(waiting.elapsed() < 15000, qPrintable(QString::number(waiting.elapsed())));
-    QVERIFY(inspect.notices()->isApplianceSilent());
-    QCOMPARE(keepAlives(*appliance, "slow"), 1); // one waits, the ticks behind it join
-
-    // It answers again: the waiting keep-alive ends, the one behind it is answered, and the
-    // session goes on as it was, without a login.
-    appliance->clearScripts();
-    appliance->stopListeners(standin::SessionsOnStop::keep);
-    appliance->startListeners();
-    QTRY_COMPARE_WITH_TIMEOUT(inspect.trayImage(), QStringLiteral("connected"), 15000);
-    const auto log = appliance->requestLog();
-    QCOMPARE(session(log.back()), kept);
-    for (const auto& request : log)
-        QCOMPARE(*request.param("pageto"), "ka");
-    QVERIFY(inspect.tickerEnabled());
-    QVERIFY(!inspect.isLoggedOut());
-}
-
-void TestKeepAliveTicker::slowApplianceLeavesNoBacklogOfTicks()
-{
-    auto appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    inspect.setEndpoint("127.0.0.1", appliance->listeners().at(0).port, true);
-    QVERIFY(window.login("ann", "secret"));
-    const auto keepAlives = [&] {
-        return ::keepAlives(*appliance);
-    };
-
-    // Every answer takes 6 seconds: ticks come every 4, faster than they are served. By the sixth
-    // slow answer a queue of every tick would hold three or four. Counted, not timed: on a loaded
-    // machine the answers take longer than 6 seconds.
-    standin::FaultRule slow =
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(6));
-    slow.times = standin::Times::untilCleared();
-    appliance->injectFault(slow);
+    // By the sixth slow answer a queue of every tick would hold three or four. Counted, not
+    // timed: on a loaded machine the answers take longer than 6 seconds.
     QTRY_VERIFY_WITH_TIMEOUT(keepAlives() >= 6, 120000);
 
     // It answers at once again: the one tick that waited runs now, and at most one more comes
     // within 2 seconds on the usual pace.
-    appliance->clearScripts();
+    m_appliance->clearScripts();
     const int before = keepAlives();
     QTest::qWait(2000);
     QVERIFY2(keepAlives() - before <= 2, qPrintable(QString::number(keepAlives() - before)));
-    QVERIFY(inspect.tickerEnabled());
+    QVERIFY(m_inspect->tickerEnabled());
 }
 
 void TestKeepAliveTicker::windowTeardownStopsTheTickerAtOnce()
 {
-    QElapsedTimer clock;
-    {
-        VelmoraAuth window;
-        VelmoraAuthInspector(window).setTickerEnabled(true);
-        QTest::qWait(100);
-        clock.start();
-    }
-    QVERIFY2(clock.elapsed() < 1000, "the ticker is not waited out");
+    m_inspect->setTickerEnabled(true);
+    QTest::qWait(100);
+    QVERIFY2(closeWindow() < 1000, "the ticker is not waited out");
 }
 
 VELMORA_TEST_MAIN(TestKeepAliveTicker)

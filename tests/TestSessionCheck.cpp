@@ -1,147 +1,95 @@
 #include "support/ModalBoxes.h"
-#include "support/PortalTestSupport.h"
 #include "support/StoredValues.h"
 #include "support/TestMain.h"
-#include "support/VelmoraAuthInspector.h"
+#include "support/WindowFixture.h"
 
 using standin::Exchange;
-using standin::Scheme;
-
-namespace {
-
-// Counts keepAliveFinished on the test's own thread. The signal comes from the check thread, and
-// a QSignalSpy would record it there, racing the test that reads it.
-struct FinishCounter
-{
-    explicit FinishCounter(VelmoraAuth& window)
-    {
-        QObject::connect(&window, &VelmoraAuth::keepAliveFinished, &receiver, [this] { ++count; });
-    }
-    QObject receiver;
-    int count = 0;
-};
-
-} // namespace
 
 // The window's check, at start, of a session stored by an earlier run.
-class TestSessionCheck : public QObject
+class TestSessionCheck : public QObject, WindowFixture
 {
     Q_OBJECT
 
 public:
     explicit TestSessionCheck(IsolatedHome& home)
-        : m_home(home)
+        : WindowFixture(home)
     {
     }
 
 private slots:
-    void init();
-    void cleanup();
-    void storedSessionIsRevivedWithoutALogin();
-    void failedCheckLeavesTheLoginPage_data();
-    void failedCheckLeavesTheLoginPage();
+    void init() { start(Show::hidden); }
+    void cleanup() { stop(); }
+    void checkRevivesTheSessionOrLeavesTheLoginPage_data();
+    void checkRevivesTheSessionOrLeavesTheLoginPage();
     void incompleteStoredSessionStartsNoCheck_data();
     void incompleteStoredSessionStartsNoCheck();
-    void closingDuringASlowCheckDoesNotWaitForIt();
     void loginStartedDuringTheCheckWins_data();
     void loginStartedDuringTheCheckWins();
-    void closingAtAnyStepOfACheckIsOrderly();
-    void expiredSessionLogsInOnlyWithTheRememberedPassword_data();
-    void expiredSessionLogsInOnlyWithTheRememberedPassword();
+    void closingAtAnyStepOfACheckIsOrderlyAndQuick();
 
 private:
-    // What a successful login of an earlier run left in the store.
-    void storeSessionOfEarlierRun();
     // The check starts inside the window's constructor; holding its answer back gives the test
     // time to watch for the end of it.
-    void holdTheNextKeepAlive();
-
-    IsolatedHome& m_home;
-    std::unique_ptr<standin::StandInAppliance> m_appliance;
+    void holdTheNextKeepAlive(std::chrono::milliseconds delay = std::chrono::milliseconds(1500))
+    {
+        m_appliance->injectFault(faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, delay));
+    }
 };
 
-void TestSessionCheck::init()
-{
-    m_home.clearSettings();
-    m_appliance = startAppliance({ { "127.0.0.1", 0, Scheme::https } });
-}
-
-void TestSessionCheck::cleanup()
-{
-    m_appliance.reset();
-}
-
-void TestSessionCheck::storeSessionOfEarlierRun()
-{
-    VelmoraAuth earlier;
-    VelmoraAuthInspector inspect(earlier);
-    inspect.setEndpoint("127.0.0.1", m_appliance->listeners().at(0).port, true);
-    QVERIFY(earlier.login("ann", "secret"));
-    m_appliance->clearRequestLog();
-}
-
-void TestSessionCheck::holdTheNextKeepAlive()
-{
-    m_appliance->injectFault(
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(1500)));
-}
-
-void TestSessionCheck::storedSessionIsRevivedWithoutALogin()
-{
-    storeSessionOfEarlierRun();
-    holdTheNextKeepAlive();
-
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    FinishCounter finished(window);
-    QCOMPARE(inspect.trayImage(), "busy"); // while the answer is held back
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
-
-    QTRY_COMPARE(inspect.ui().stackedWidget->currentIndex(), 2);
-    QTRY_COMPARE(inspect.trayImage(), "connected");
-    QVERIFY(inspect.isLoggedIn());
-    QVERIFY(!inspect.isLoggedOut());
-    QVERIFY(inspect.tickerEnabled());
-    const auto requests = m_appliance->requestLog();
-    QCOMPARE(requests.size(), size_t(1));
-    QCOMPARE(requests[0].param("pageto"), "ka");
-    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
-}
-
-void TestSessionCheck::failedCheckLeavesTheLoginPage_data()
+void TestSessionCheck::checkRevivesTheSessionOrLeavesTheLoginPage_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("session expired") << "expired";
-    QTest::newRow("appliance gone") << "gone";
-    QTest::newRow("kicked out") << "kicked";
+    QTest::addColumn<QString>("rememberedName");
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("session alive") << "alive"
+                                   << "" << true;
+    QTest::newRow("appliance gone") << "gone"
+                                    << "" << false;
+    QTest::newRow("kicked out") << "kicked"
+                                << "" << false;
+    // The run that revives a session never typed its password: the re-login after "Session
+    // Expired" takes the remembered one, or sends nothing.
+    QTest::newRow("expired, nothing remembered") << "expired"
+                                                 << "" << false;
+    QTest::newRow("expired, remembered for its name") << "expired"
+                                                      << "ann" << true;
+    QTest::newRow("expired, remembered for another name") << "expired"
+                                                          << "bob" << false;
 }
 
-void TestSessionCheck::failedCheckLeavesTheLoginPage()
+void TestSessionCheck::checkRevivesTheSessionOrLeavesTheLoginPage()
 {
     QFETCH(QString, how);
-    storeSessionOfEarlierRun();
+    QFETCH(QString, rememberedName);
+    QFETCH(bool, connected);
+    earlierRun(rememberedName.toStdString());
     if (how == QLatin1String("expired"))
         m_appliance->expireSessions();
     else if (how == QLatin1String("kicked"))
         m_appliance->kickOut("ann");
     holdTheNextKeepAlive();
 
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    FinishCounter finished(window);
+    startWindow(Show::hidden);
+    QCOMPARE(m_inspect->trayImage(), "busy"); // while the answer is held back
     if (how == QLatin1String("gone")) {
         // Gone while the check waits for its answer: the connection closes unanswered.
         QTRY_VERIFY(!m_appliance->requestLog().empty());
         m_appliance->stopListeners(standin::SessionsOnStop::lose);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
-    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->startedWorkerThreads(), 0, 10000);
 
-    QTRY_COMPARE(inspect.trayImage(), "not-connected");
-    QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
-    QVERIFY(!inspect.isLoggedIn());
-    QVERIFY(!inspect.tickerEnabled());
-    QVERIFY(!inspect.userid().empty()); // the stored values stay in the members
+    QTRY_COMPARE(page(), connected ? 2 : 0);
+    QTRY_COMPARE(m_inspect->trayImage(), connected ? "connected" : "not-connected");
+    QCOMPARE(m_inspect->isLoggedIn(), connected);
+    QCOMPARE(m_inspect->tickerEnabled(), connected);
+    if (connected || how == QLatin1String("expired"))
+        QCOMPARE(m_inspect->isLoggedOut(), !connected);
+    QVERIFY(!m_inspect->userid().empty()); // the stored values stay in the members
+    QCOMPARE(m_appliance->requestLog().front().param("pageto"), "ka");
+    if (how == QLatin1String("alive"))
+        QCOMPARE(m_appliance->requestLog().size(), size_t(1)); // the check's keep-alive alone
+    QCOMPARE(loginPasswords(),
+             std::vector<std::string>(how == QLatin1String("expired") && connected, "secret"));
 }
 
 void TestSessionCheck::incompleteStoredSessionStartsNoCheck_data()
@@ -156,32 +104,14 @@ void TestSessionCheck::incompleteStoredSessionStartsNoCheck_data()
 void TestSessionCheck::incompleteStoredSessionStartsNoCheck()
 {
     QFETCH(QString, blank);
-    storeSessionOfEarlierRun();
+    earlierRun();
     QVERIFY(storeValue(blank.toStdU16String(), ""));
 
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    FinishCounter finished(window);
-    QCOMPARE(inspect.startedWorkerThreads(), 0);
-    QTest::qWait(1500);
-    QCOMPARE(finished.count, 0);
+    startWindow(Show::hidden);
+    QCOMPARE(m_inspect->startedWorkerThreads(), 0);
+    QVERIFY(m_inspect->guiStepsDone());
     QVERIFY(m_appliance->requestLog().empty());
-    QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
-}
-
-void TestSessionCheck::closingDuringASlowCheckDoesNotWaitForIt()
-{
-    storeSessionOfEarlierRun();
-    m_appliance->injectFault(
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(20)));
-
-    QElapsedTimer timer;
-    {
-        VelmoraAuth window;
-        QVERIFY(m_appliance->waitForRequests(1, std::chrono::seconds(10)));
-        timer.start();
-    }
-    QVERIFY2(timer.elapsed() < 3000, "the request under way was cut off");
+    QCOMPARE(page(), 0);
 }
 
 void TestSessionCheck::loginStartedDuringTheCheckWins_data()
@@ -196,112 +126,50 @@ void TestSessionCheck::loginStartedDuringTheCheckWins()
 {
     QFETCH(bool, expired);
     QFETCH(QString, password);
-    storeSessionOfEarlierRun();
+    earlierRun();
     if (expired)
         m_appliance->expireSessions();
-    m_appliance->injectFault(
-        faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::milliseconds(2000)));
+    holdTheNextKeepAlive(std::chrono::milliseconds(2000));
 
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    FinishCounter finished(window);
     ModalBoxes boxes;
-    window.show();
+    startWindow();
     QVERIFY(m_appliance->waitForRequests(1, std::chrono::seconds(10))); // the check's keep-alive
-    auto& ui = inspect.ui();
-    QTest::keyClicks(ui.lineEdit_username, QStringLiteral("ann"));
-    QTest::keyClicks(ui.lineEdit_password, password);
-    QTest::mouseClick(ui.login, Qt::LeftButton);
-    QTRY_VERIFY(ui.stackedWidget->isEnabled());
-    const int userPage = ui.stackedWidget->currentIndex();
-    const bool userLoggedIn = inspect.isLoggedIn();
-    QCOMPARE(userLoggedIn, expired);
+    QTest::keyClicks(ui().lineEdit_username, QStringLiteral("ann"));
+    QTest::keyClicks(ui().lineEdit_password, password);
+    click(ui().login);
+    QTRY_VERIFY(ui().stackedWidget->isEnabled());
+    const int userPage = page();
+    QCOMPARE(m_inspect->isLoggedIn(), expired); // the user's login went through
 
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
-    QTest::qWait(200); // for any page switch the check handed over
+    QTRY_COMPARE_WITH_TIMEOUT(m_inspect->startedWorkerThreads(), 0, 10000);
+    QVERIFY(m_inspect->guiStepsDone()); // any page switch the check handed over
 
-    QCOMPARE(ui.stackedWidget->currentIndex(), userPage);
-    QCOMPARE(inspect.isLoggedIn(), userLoggedIn);
-    QCOMPARE(inspect.tickerEnabled(), userLoggedIn);
-    QCOMPARE(boxes.shown.size(), userLoggedIn ? 0 : 1);
-    int logins = 0;
-    for (const auto& request : m_appliance->requestLog())
-        logins += request.param("pageto") == "c";
-    QCOMPARE(logins, 1); // the user's, and no re-login by the check
+    QCOMPARE(page(), userPage);
+    QCOMPARE(m_inspect->isLoggedIn(), expired);
+    QCOMPARE(m_inspect->tickerEnabled(), expired);
+    QCOMPARE(boxes.shown.size(), expired ? 0 : 1);
+    QCOMPARE(logins(), 1); // the user's, and no re-login by the check
     QCOMPARE(m_appliance->sessions().size(), size_t(1)); // the stored one, or the user's
 }
 
-void TestSessionCheck::closingAtAnyStepOfACheckIsOrderly()
+void TestSessionCheck::closingAtAnyStepOfACheckIsOrderlyAndQuick()
 {
-    // Closed while the check starts its thread, connects, waits for its answer or reports: the
-    // check thread ends before anything it touches goes (what ThreadSanitizer checks here).
-    storeSessionOfEarlierRun();
+    earlierRun();
     standin::FaultRule slow =
         faultOn(Exchange::keepAlive, standin::Fault::slowAnswer, std::chrono::seconds(20));
     slow.times = standin::Times::untilCleared();
     m_appliance->injectFault(slow);
+
+    startWindow(Show::hidden);
+    QVERIFY(m_appliance->waitForRequests(1, std::chrono::seconds(10)));
+    QVERIFY2(closeWindow() < 3000, "the request under way was cut off");
+
+    // Closed while the check starts its thread, connects, waits for its answer or reports: the
+    // check thread ends before anything it touches goes (what ThreadSanitizer checks here).
     for (int round = 0; round < 20; ++round) {
-        QElapsedTimer timer;
-        {
-            VelmoraAuth window;
-            QTest::qWait(round % 10 * 5);
-            timer.start();
-        }
-        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
-    }
-}
-
-void TestSessionCheck::expiredSessionLogsInOnlyWithTheRememberedPassword_data()
-{
-    QTest::addColumn<QString>("rememberedName");
-    QTest::addColumn<QString>("rememberedPassword");
-    QTest::addColumn<bool>("loginSent");
-    QTest::newRow("remembered for the session's name") << "ann"
-                                                       << "secret" << true;
-    QTest::newRow("nothing remembered") << ""
-                                        << "" << false;
-    QTest::newRow("remembered for another name") << "bob"
-                                                 << "secret" << false;
-}
-
-void TestSessionCheck::expiredSessionLogsInOnlyWithTheRememberedPassword()
-{
-    // The run that revives a session never typed its password: the re-login after "Session
-    // Expired" takes the remembered one, or sends nothing.
-    QFETCH(QString, rememberedName);
-    QFETCH(QString, rememberedPassword);
-    QFETCH(bool, loginSent);
-    storeSessionOfEarlierRun();
-    if (!rememberedName.isEmpty()) {
-        VelmoraAuth earlier;
-        VelmoraAuthInspector(earlier).rememberCredentials(rememberedName.toStdString(),
-                                                          rememberedPassword.toStdString());
-    }
-    m_appliance->expireSessions();
-    m_appliance->clearRequestLog();
-
-    VelmoraAuth window;
-    VelmoraAuthInspector inspect(window);
-    FinishCounter finished(window);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count, 1, 10000);
-    QTRY_COMPARE(inspect.runningWorkerThreads(), 0);
-
-    std::vector<std::string> passwords;
-    for (const auto& request : m_appliance->requestLog()) {
-        if (request.param("pageto") == "c")
-            passwords.push_back(request.param("password").value_or("(none)"));
-    }
-    if (loginSent) {
-        QCOMPARE(passwords, std::vector<std::string> { "secret" });
-        QTRY_COMPARE(inspect.ui().stackedWidget->currentIndex(), 2);
-        QVERIFY(inspect.isLoggedIn());
-        QVERIFY(inspect.tickerEnabled());
-    } else {
-        QCOMPARE(passwords, std::vector<std::string> {});
-        QCOMPARE(inspect.ui().stackedWidget->currentIndex(), 0);
-        QVERIFY(!inspect.isLoggedIn());
-        QVERIFY(inspect.isLoggedOut());
-        QVERIFY(!inspect.tickerEnabled());
+        startWindow(Show::hidden);
+        QTest::qWait(round % 10 * 5);
+        QVERIFY2(closeWindow() < 2000, qPrintable(QStringLiteral("round %1").arg(round)));
     }
 }
 

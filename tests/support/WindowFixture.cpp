@@ -1,6 +1,9 @@
 #include "support/WindowFixture.h"
 
+#include "support/StoredValues.h"
+
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QtTest>
 
@@ -42,9 +45,17 @@ void WindowFixture::start(Show show)
 
 void WindowFixture::stop()
 {
+    closeWindow();
+    m_appliance.reset();
+}
+
+qint64 WindowFixture::closeWindow()
+{
+    QElapsedTimer clock;
+    clock.start();
     m_inspect.reset();
     m_window.reset();
-    m_appliance.reset();
+    return clock.elapsed();
 }
 
 void WindowFixture::startWindow(Show show)
@@ -73,6 +84,24 @@ void WindowFixture::logIn(std::size_t listener)
     QCOMPARE(m_inspect->ui().stackedWidget->currentIndex(), 2);
     m_userid = m_inspect->userid();
     m_appliance->clearRequestLog();
+}
+
+void WindowFixture::earlierRun(const std::string& rememberedUser,
+                               const std::string& rememberedPassword)
+{
+    startWindow(Show::hidden);
+    logIn();
+    if (!rememberedUser.empty())
+        m_inspect->rememberCredentials(rememberedUser, rememberedPassword);
+    closeWindow();
+    m_appliance->clearRequestLog();
+}
+
+void WindowFixture::storeRemembered(const std::string& password)
+{
+    QVERIFY(storeValue(u"username", "ann"));
+    QVERIFY(storeValue(u"password", password));
+    QVERIFY(storeValue(u"rememberme", "Yes"));
 }
 
 void WindowFixture::expectConnected()
@@ -126,5 +155,24 @@ int WindowFixture::logins() const
     int found = 0;
     for (const auto& request : m_appliance->requestLog())
         found += request.param("pageto") == "c";
+    return found;
+}
+
+std::vector<std::string> WindowFixture::loginPasswords() const
+{
+    std::vector<std::string> passwords;
+    for (const auto& request : m_appliance->requestLog()) {
+        if (request.param("pageto") == "c")
+            passwords.push_back(request.param("password").value_or("(none)"));
+    }
+    return passwords;
+}
+
+int WindowFixture::keepAlives(const std::string& treatment) const
+{
+    int found = 0;
+    for (const auto& request : m_appliance->requestLog())
+        found += request.param("pageto") == "ka"
+            && (treatment.empty() || request.treatment == treatment);
     return found;
 }

@@ -37,6 +37,8 @@ protected:
     void start(Show show = Show::shown);
     // The window, then the stand-in.
     void stop();
+    // The window closed, as at the program's end; how long that took, in milliseconds.
+    qint64 closeWindow();
     // A new window on the settings as they are: the program started again. Exposed waits until
     // it is on screen, for suites that click in it; hidden leaves it as in the tray.
     void startWindow(Show show = Show::shown);
@@ -47,6 +49,13 @@ protected:
     void logIn(std::size_t listener = 0);
     // Logged in, the ticker on, the connected page shown.
     void expectConnected();
+    // What an earlier run's login left in the store: ann logged in through the exchange by a
+    // window closed since, with rememberedUser and rememberedPassword remembered unless the user
+    // is empty; the stand-in's request log emptied.
+    void earlierRun(const std::string& rememberedUser = {},
+                    const std::string& rememberedPassword = "secret");
+    // "Remember me" as an earlier version left it: ann and the password in the settings file.
+    void storeRemembered(const std::string& password = "secret");
     // Connected still with the session logIn() opened.
     void expectSessionIntact();
     // Types ann and the password, the address unless it is empty and the port unless it is 0,
@@ -62,6 +71,12 @@ protected:
     void swapKey();
     // Login requests the stand-in has seen.
     int logins() const;
+    // The passwords of the login requests the stand-in has seen, in order; "(none)" for none.
+    std::vector<std::string> loginPasswords() const;
+    // Keep-alives the stand-in has seen, or those of them it treated as `treatment`.
+    int keepAlives(const std::string& treatment = {}) const;
+    // The page shown: 0 login, 1 loading, 2 connected.
+    int page() { return ui().stackedWidget->currentIndex(); }
 
     IsolatedHome& m_home;
     std::unique_ptr<standin::StandInAppliance> m_appliance;

@@ -36,25 +36,15 @@ rm -rf "$work"
 mkdir -p "$work"
 export VELMORA_BENCH_BUILD=$(realpath "$build") VELMORA_BENCH_WORK=$work
 
-# Inside the namespace: a virtual display of its own, then the driver.
+# Inside the namespace, on a desktop of its own (tests/desktop/private-desktop.sh): 96 dots per
+# inch, a desktop at 100 %, so the window is 400 x 600 pixels as the floor's is; no tray host; and
+# a session as a user's is, a session bus with an unlocked keyring, so that none of the programs
+# starts a bus of its own (X11 autolaunch) or a keyring daemon in the middle of a measure. The
+# programs run from the checkout, where the window icon assets/icon.ico is.
 measure() {
     local build=$VELMORA_BENCH_BUILD work=$VELMORA_BENCH_WORK
-    # 96 dots per inch, a desktop at 100 %: the window is 400 x 600 pixels, as the floor's is.
-    # Xvfb's own default of 100 would scale the program's window alone, by 1.04.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" \
-        >"$work/xvfb.log" 2>&1 &
-    # Global, not local: the trap runs after the function has returned.
-    xvfb_pid=$!
-    trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    [ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 2; } >&2
-    export DISPLAY=":$(cat "$work/display")"
-    # The programs run from the checkout, where the window icon assets/icon.ico is. They run in
-    # a desktop session as a user's is: a session bus with an unlocked keyring, so that none of
-    # them starts a bus of its own (X11 autolaunch) or a keyring daemon in the middle of a measure.
-    dbus-run-session -- bash -c \
-        'echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null && exec "$@"' \
-        desktop "$build/tools/benchmark/velmora-bench" \
+    echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+    exec "$build/tools/benchmark/velmora-bench" \
         --program "$build/velmora-auth" \
         --floor "$build/tools/benchmark/velmora-bench-floor" \
         --harness "$build/tools/benchmark/velmora-bench-login" \
@@ -69,5 +59,6 @@ export -f measure
 priority=()
 if nice -n -10 true 2>/dev/null; then priority=(nice -n -10); fi
 # Everything the benchmark starts talks to loopback only.
-exec "${priority[@]}" scripts/in-loopback-namespace.sh bash -c 'measure "$@"' measure \
-    "${driver_options[@]}"
+exec "${priority[@]}" scripts/in-loopback-namespace.sh tests/desktop/private-desktop.sh \
+    --no-tray --dpi 96 --bus /usr/share/dbus-1/session.conf \
+    bash -c 'measure "$@"' measure "${driver_options[@]}"

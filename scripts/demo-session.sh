@@ -13,13 +13,10 @@ children=()
 cleanup() { for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
+# Without a screen, the whole demo runs on a desktop of its own: a virtual display with a tray.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    display=:77
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$demo/xvfb.log" 2>&1 &
-    children+=($!)
-    export DISPLAY=$display
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-    echo "No screen here: the window runs on the virtual display $display."
+    echo "No screen here: the window runs on a virtual display."
+    exec "$(dirname "$0")/../tests/desktop/private-desktop.sh" "$0" "$@"
 fi
 
 "$build/tools/appliance/velmora-appliance" \

@@ -10,7 +10,8 @@
 #   --no-install-recommends ./velmora-auth_*.deb" in it, so the package's Depends alone must be
 #   enough.
 # - In the loopback-only network namespace, a user of that system starts the Exec line of the
-#   installed desktop entry from a folder of their home, on Xvfb. The desktop probe plays the tray
+#   installed desktop entry from a folder of their home, on a virtual display of its own
+#   (tests/desktop/private-desktop.sh, without a tray host). The desktop probe plays the tray
 #   and the window manager: the tray image and the window icon must show the program's pictures
 #   (the tray's is "not connected" once the check is over: the stand-in does not know the stored
 #   session, and the program has no password to log in again with).
@@ -41,13 +42,9 @@ if [ "${phase:-}" = run ]; then
     root=$1 work=$2 build=$3
     mount -t proc proc "$root/proc"
     mount --rbind /dev "$root/dev"
-    exec 3>"$work/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
+    # On the display tests/desktop/private-desktop.sh made for this phase.
     appliance= probe= program=
-    trap 'kill $program $probe $appliance $xvfb 2>/dev/null || true' EXIT
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    export DISPLAY=:$(cat "$work/display")
+    trap 'kill $program $probe $appliance 2>/dev/null || true' EXIT
 
     "$build/tools/appliance/velmora-appliance" --listen 127.0.0.1:8090:https \
         >"$work/appliance.log" 2>&1 &
@@ -159,6 +156,7 @@ chown 1000:1000 "$root$home/.config/Velmora/VelmoraAuth.conf"
 echo "== the installed program, started from its desktop entry"
 status=0
 scripts/in-loopback-namespace.sh unshare --mount --propagation private \
+    tests/desktop/private-desktop.sh --no-tray --no-bus \
     "$0" --run-in-namespace "$root" "$work" "$build" || status=1
 
 echo "== apt-get remove velmora-auth"

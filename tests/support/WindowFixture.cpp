@@ -150,11 +150,13 @@ void WindowFixture::swapKey()
     m_appliance = startAppliance(where);
 }
 
-int WindowFixture::logins() const
+int WindowFixture::requests(const std::string& kind, const std::string& treatment) const
 {
     int found = 0;
     for (const auto& request : m_appliance->requestLog())
-        found += request.param("pageto") == "c";
+        found += (kind == "probe" ? request.path == "/isvelmora.php"
+                                  : request.param("pageto") == kind)
+            && (treatment.empty() || request.treatment == treatment);
     return found;
 }
 
@@ -166,13 +168,4 @@ std::vector<std::string> WindowFixture::loginPasswords() const
             passwords.push_back(request.param("password").value_or("(none)"));
     }
     return passwords;
-}
-
-int WindowFixture::keepAlives(const std::string& treatment) const
-{
-    int found = 0;
-    for (const auto& request : m_appliance->requestLog())
-        found += request.param("pageto") == "ka"
-            && (treatment.empty() || request.treatment == treatment);
-    return found;
 }

@@ -69,12 +69,13 @@ protected:
     Ui::VelmoraAuthClass& ui() { return m_inspect->ui(); }
     // The same address and port served with a fresh key: a replaced appliance, or an impostor.
     void swapKey();
-    // Login requests the stand-in has seen.
-    int logins() const;
+    // Requests of one kind the stand-in has seen ("probe", or the portal's pageto: "c", "ka",
+    // "fbo"), or those of them it treated as `treatment`.
+    int requests(const std::string& kind, const std::string& treatment = {}) const;
+    int logins() const { return requests("c"); }
+    int keepAlives(const std::string& treatment = {}) const { return requests("ka", treatment); }
     // The passwords of the login requests the stand-in has seen, in order; "(none)" for none.
     std::vector<std::string> loginPasswords() const;
-    // Keep-alives the stand-in has seen, or those of them it treated as `treatment`.
-    int keepAlives(const std::string& treatment = {}) const;
     // The page shown: 0 login, 1 loading, 2 connected.
     int page() { return ui().stackedWidget->currentIndex(); }
 

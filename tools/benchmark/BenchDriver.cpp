@@ -134,6 +134,10 @@ private:
     std::map<std::string, double> runGets(const std::vector<std::string>& arguments,
                                           const IsolatedHome& home);
     std::map<std::string, double> runBareDiscovery(const IsolatedHome& home);
+    // Runs a measuring program to its end within `limit` and reads what it wrote to resultFile;
+    // a failure carries the end of its output.
+    std::map<std::string, double> runToResults(const Launch& launch, std::chrono::seconds limit,
+                                               const std::string& resultFile);
     std::unique_ptr<StandInProcess> startStandIn(const IsolatedHome& home);
     void loginRuns(std::vector<double>& program, std::vector<double>& floor, const char* label);
     void writeFakeTracer();
@@ -241,6 +245,23 @@ void Benchmark::measureStartAndMemory()
     }
 }
 
+std::map<std::string, double> Benchmark::runToResults(const Launch& launch,
+                                                      std::chrono::seconds limit,
+                                                      const std::string& resultFile)
+{
+    Child child(launch);
+    const auto status = child.wait(limit);
+    if (!status || *status != 0) {
+        std::string name = std::filesystem::path(launch.program).filename().string();
+        if (!launch.arguments.empty())
+            name += " " + launch.arguments.front();
+        throw std::runtime_error(name + " failed ("
+                                 + (status ? describeStatus(*status) : "still running") + "):\n"
+                                 + tail(launch.outputFile));
+    }
+    return readResults(resultFile);
+}
+
 std::map<std::string, double> Benchmark::runHarness(const std::vector<std::string>& arguments,
                                                     const IsolatedHome& home)
 {
@@ -248,29 +269,17 @@ std::map<std::string, double> Benchmark::runHarness(const std::vector<std::strin
     std::vector<std::string> withResult = arguments;
     if (arguments.front() != "prepare-session")
         withResult.push_back(resultFile);
-    Launch launch { m_options.harness, withResult, environmentFor(home), m_options.programFolder,
-                    m_logFile };
-    Child child(launch);
-    const auto status = child.wait(180s);
-    if (!status || *status != 0)
-        throw std::runtime_error("velmora-bench-login " + arguments.front() + " failed ("
-                                 + (status ? describeStatus(*status) : "still running") + "):\n"
-                                 + tail(m_logFile));
-    return readResults(resultFile);
+    return runToResults({ m_options.harness, withResult, environmentFor(home),
+                          m_options.programFolder, m_logFile },
+                        180s, resultFile);
 }
 
 std::map<std::string, double> Benchmark::runGets(const std::vector<std::string>& arguments,
                                                  const IsolatedHome& home)
 {
     const std::string resultFile = home.path() + "/gets";
-    Launch launch { m_options.gets, arguments, environmentFor(home), "", resultFile };
-    Child child(launch);
-    const auto status = child.wait(60s);
-    if (!status || *status != 0)
-        throw std::runtime_error("velmora-bench-gets " + arguments.front() + " failed ("
-                                 + (status ? describeStatus(*status) : "still running") + "):\n"
-                                 + tail(resultFile));
-    return readResults(resultFile);
+    return runToResults({ m_options.gets, arguments, environmentFor(home), "", resultFile }, 60s,
+                        resultFile);
 }
 
 std::map<std::string, double> Benchmark::runBareDiscovery(const IsolatedHome& home)
@@ -278,15 +287,9 @@ std::map<std::string, double> Benchmark::runBareDiscovery(const IsolatedHome& ho
     const std::string resultFile = home.path() + "/bare";
     std::vector<std::string> arguments { resultFile };
     arguments.insert(arguments.end(), refusingGateways.begin(), refusingGateways.end());
-    Launch launch { m_options.discoveryFloor, arguments, environmentFor(home),
-                    m_options.programFolder, home.path() + "/bare.log" };
-    Child child(launch);
-    const auto status = child.wait(60s);
-    if (!status || *status != 0)
-        throw std::runtime_error("velmora-bench-discovery-floor failed ("
-                                 + (status ? describeStatus(*status) : "still running") + "):\n"
-                                 + tail(home.path() + "/bare.log"));
-    return readResults(resultFile);
+    return runToResults({ m_options.discoveryFloor, arguments, environmentFor(home),
+                          m_options.programFolder, home.path() + "/bare.log" },
+                        60s, resultFile);
 }
 
 std::unique_ptr<StandInProcess> Benchmark::startStandIn(const IsolatedHome& home)

@@ -51,6 +51,14 @@ void prepareDesktopScaling()
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
+void preferRasterWindows()
+{
+    // The window is drawn by the CPU and holds no OpenGL view. Left to itself, Qt loads the
+    // system's OpenGL stack for the first window in case one is added later (on a machine without
+    // a graphics card, Mesa and LLVM): more than half of the work before the window appears.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+}
+
 int runVelmoraAuth(int argc, char* argv[])
 {
     velmora::ignoreBrokenPipes();
@@ -61,6 +69,7 @@ int runVelmoraAuth(int argc, char* argv[])
         velmora::readStartOptions(commandLine);
     }
     prepareDesktopScaling();
+    preferRasterWindows();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VelmoraAuth"));
     // The application id: the name of the desktop entry, the metainfo and the icons.

@@ -4,6 +4,7 @@
 #include "support/VelmoraAuthInspector.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -283,6 +284,10 @@ void TestOnXDisplay::closingTheWindowAndTextsAtEachScale()
     QVERIFY2(run.said().contains("FIT|done"), run.said().constData());
     QVERIFY2(!run.said().contains("CLIPPED|"), run.said().constData());
     QVERIFY2(run.said().contains(report), run.said().constData());
+    // Drawn by the CPU: the system's OpenGL stack was never loaded for the window.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.process().processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("xcbglintegrations"));
 }
 
 void TestOnXDisplay::onlyExitOrASignalEndsTheProgram_data()

@@ -116,6 +116,7 @@ int main(int argc, char* argv[])
 {
     velmora::ignoreBrokenPipes();
     prepareDesktopScaling();
+    preferRasterWindows();
     QApplication application(argc, argv);
     outputFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(outputFolder);

@@ -16,11 +16,33 @@ namespace {
 constexpr std::string_view passwordMask = "********";
 // Passwords of recent logins; a re-login may send another.
 constexpr std::size_t keptSecrets = 16;
-// The most text one byte of a password can take in an echo: "&#x0010FFFF;" or a UTF-16 pair in
-// JSON ("\uD83D\uDE00" for four bytes) is 12.
-constexpr std::size_t echoBytesPerByte = 12;
 // Digits read in a numeric character reference, leading zeros included.
 constexpr std::size_t entityDigits = 8;
+
+// The names of XML's and HTML's character references for printable ASCII, a tab and a newline.
+constexpr std::pair<std::string_view, char> referenceNames[] = {
+    { "amp", '&' },          { "AMP", '&' },      { "lt", '<' },     { "LT", '<' },
+    { "gt", '>' },           { "GT", '>' },       { "quot", '"' },   { "QUOT", '"' },
+    { "apos", '\'' },        { "excl", '!' },     { "num", '#' },    { "dollar", '$' },
+    { "percnt", '%' },       { "lpar", '(' },     { "rpar", ')' },   { "ast", '*' },
+    { "midast", '*' },       { "plus", '+' },     { "comma", ',' },  { "period", '.' },
+    { "sol", '/' },          { "colon", ':' },    { "semi", ';' },   { "equals", '=' },
+    { "quest", '?' },        { "commat", '@' },   { "lsqb", '[' },   { "lbrack", '[' },
+    { "bsol", '\\' },        { "rsqb", ']' },     { "rbrack", ']' }, { "Hat", '^' },
+    { "lowbar", '_' },       { "UnderBar", '_' }, { "grave", '`' },  { "DiacriticalGrave", '`' },
+    { "lcub", '{' },         { "lbrace", '{' },   { "verbar", '|' }, { "vert", '|' },
+    { "VerticalLine", '|' }, { "rcub", '}' },     { "rbrace", '}' }, { "Tab", '\t' },
+    { "NewLine", '\n' },
+};
+
+// The longest text between a reference's '&' and its ';': a name, or "#x" and its digits.
+constexpr std::size_t longestReference()
+{
+    std::size_t longest = entityDigits + 2;
+    for (const auto& [name, meant] : referenceNames)
+        longest = std::max(longest, name.size());
+    return longest;
+}
 
 std::mutex secretsMutex;
 std::deque<std::string> secrets; // newest last
@@ -118,7 +140,7 @@ std::optional<Reading> jsonEscape(std::string_view text, std::size_t at)
 std::optional<Reading> htmlReference(std::string_view text, std::size_t at)
 {
     const std::size_t semicolon = text.find(';', at + 1);
-    if (semicolon == std::string_view::npos || semicolon - at > entityDigits + 4)
+    if (semicolon == std::string_view::npos || semicolon - at - 1 > longestReference())
         return std::nullopt;
     const std::string_view name = text.substr(at + 1, semicolon - at - 1);
     const std::size_t taken = semicolon - at + 1;
@@ -136,24 +158,7 @@ std::optional<Reading> htmlReference(std::string_view text, std::size_t at)
         }
         return utf8Reading(taken, point);
     }
-    static constexpr std::pair<std::string_view, char> names[] = {
-        { "amp", '&' },      { "AMP", '&' },          { "lt", '<' },
-        { "LT", '<' },       { "gt", '>' },           { "GT", '>' },
-        { "quot", '"' },     { "QUOT", '"' },         { "apos", '\'' },
-        { "excl", '!' },     { "num", '#' },          { "dollar", '$' },
-        { "percnt", '%' },   { "lpar", '(' },         { "rpar", ')' },
-        { "ast", '*' },      { "midast", '*' },       { "plus", '+' },
-        { "comma", ',' },    { "period", '.' },       { "sol", '/' },
-        { "colon", ':' },    { "semi", ';' },         { "equals", '=' },
-        { "quest", '?' },    { "commat", '@' },       { "lsqb", '[' },
-        { "lbrack", '[' },   { "bsol", '\\' },        { "rsqb", ']' },
-        { "rbrack", ']' },   { "Hat", '^' },          { "lowbar", '_' },
-        { "UnderBar", '_' }, { "grave", '`' },        { "DiacriticalGrave", '`' },
-        { "lcub", '{' },     { "lbrace", '{' },       { "verbar", '|' },
-        { "vert", '|' },     { "VerticalLine", '|' }, { "rcub", '}' },
-        { "rbrace", '}' },   { "Tab", '\t' },         { "NewLine", '\n' },
-    };
-    for (const auto& [known, meant] : names) {
+    for (const auto& [known, meant] : referenceNames) {
         if (name == known)
             return utf8Reading(taken, static_cast<unsigned char>(meant));
     }
@@ -280,15 +285,22 @@ private:
     std::unordered_map<std::uint64_t, std::size_t> m_known;
 };
 
-std::string masked(std::string_view value, const std::vector<std::string>& hidden)
+// The value with each echo of a hidden secret masked, until the masked text is longer than
+// `limit` or the value ends; `taken` says how much of the value that read. Each echo is looked for
+// in the whole value, so one that the limit falls into is masked whole, never shown in part, and
+// an 8 MiB body costs what a few KiB do.
+std::string masked(std::string_view value, const std::vector<std::string>& hidden,
+                   std::size_t limit, std::size_t& taken)
 {
-    if (hidden.empty())
-        return std::string(value);
+    if (hidden.empty()) {
+        taken = value.size() > limit ? limit + 1 : value.size();
+        return std::string(value.substr(0, taken));
+    }
     std::vector<EchoSearch> searches(hidden.begin(), hidden.end());
     std::string text;
-    text.reserve(value.size());
+    text.reserve(std::min(value.size(), limit) + passwordMask.size());
     std::size_t at = 0;
-    while (at < value.size()) {
+    while (at < value.size() && text.size() <= limit) {
         std::size_t end = std::string_view::npos;
         for (EchoSearch& search : searches) {
             const std::size_t found = search.endFrom(value, at);
@@ -302,6 +314,7 @@ std::string masked(std::string_view value, const std::vector<std::string>& hidde
             at = end;
         }
     }
+    taken = at;
     return text;
 }
 
@@ -363,19 +376,6 @@ void appendEscaped(std::string& out, std::string_view bytes)
     }
 }
 
-// The part of the value that can show, masked: an 8 MiB body costs what a few KiB do. A password
-// that starts inside that part is taken whole.
-std::string maskedHead(std::string_view value, std::size_t limit, std::size_t& taken)
-{
-    const std::vector<std::string> hidden = currentSecrets();
-    std::size_t longest = 0;
-    for (const std::string& secret : hidden)
-        longest = std::max(longest, secret.size() * echoBytesPerByte);
-    taken =
-        limit >= value.size() - std::min(value.size(), longest) ? value.size() : limit + longest;
-    return masked(value.substr(0, taken), hidden);
-}
-
 } // namespace
 
 bool isSteeringCharacter(char32_t point)
@@ -389,7 +389,7 @@ bool isSteeringCharacter(char32_t point)
 std::string outsideText(std::string_view value, std::size_t limit)
 {
     std::size_t taken = 0;
-    const std::string text = maskedHead(value, limit, taken);
+    const std::string text = masked(value, currentSecrets(), limit, taken);
 
     std::string out;
     out.reserve(std::min(text.size(), limit) + 48);
@@ -415,7 +415,7 @@ std::string outsideText(std::string_view value, std::size_t limit)
 std::string withoutPasswords(std::string_view value, std::size_t limit)
 {
     std::size_t taken = 0;
-    return maskedHead(value, limit, taken);
+    return masked(value, currentSecrets(), limit, taken);
 }
 
 void hideFromOutsideText(std::string_view secret)

@@ -27,8 +27,9 @@ bool isSteeringCharacter(char32_t point);
 std::string outsideText(std::string_view value, std::size_t limit = outsideExcerptBytes);
 
 // The value with every echo of a hidden password replaced by "********", and nothing else
-// changed, for texts that are shown rather than logged. Of a value longer than `limit` bytes,
-// only so much is returned (and any echo that starts within it, whole).
+// changed, for texts that are shown rather than logged. Of a value longer than `limit` bytes, the
+// masked text is returned up to just past `limit` bytes: an echo that the limit falls into is
+// masked whole, never returned in part.
 std::string withoutPasswords(std::string_view value, std::size_t limit = std::string_view::npos);
 
 // From now on, outsideText() and withoutPasswords() hide every echo of this text: any stretch that

@@ -14,13 +14,15 @@ QString shownMessage(const std::string& message)
     constexpr std::size_t enoughBytes = (shownMessageCharacters + 1) * 4;
     const QString masked = QString::fromStdString(withoutPasswords(message, enoughBytes));
     // As in the log: nothing may reorder the box's text or break it where the appliance chose.
-    // A separator becomes a blank, so the words on either side stay apart.
+    // A line break, a separator or another control becomes a blank, so the words on either side
+    // stay apart.
     QString text;
     text.reserve(masked.size());
     for (const QChar c : masked) {
-        if (c.unicode() == 0x2028 || c.unicode() == 0x2029)
+        const char16_t point = c.unicode();
+        if (point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029)
             text += QLatin1Char(' ');
-        else if (!isSteeringCharacter(c.unicode()))
+        else if (!isSteeringCharacter(point))
             text += c;
     }
     if (text.size() <= shownMessageCharacters)

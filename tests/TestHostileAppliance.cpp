@@ -484,6 +484,10 @@ void TestHostileAppliance::refusalsAreShownAsShortPlainText()
         QVERIFY2(box.text.contains(QStringLiteral("<a href=")), qPrintable(box.text));
         QCOMPARE(box.text.size(), velmora::shownMessageCharacters + 4);
         QVERIFY(box.text.endsWith(QStringLiteral(" [\u2026]")));
+        // Nor broken where the appliance chose, nor carrying a terminal's controls.
+        QVERIFY2(std::none_of(box.text.cbegin(), box.text.cend(),
+                              [](QChar c) { return c.unicode() < 0x20; }),
+                 qPrintable(box.text));
     }
     for (const QString& line : log.lines())
         QVERIFY2(!line.startsWith(QStringLiteral("[2026-01-01")), qPrintable(line));

@@ -116,6 +116,31 @@ bool startsWithNoCase(std::string_view text, std::string_view start)
            });
 }
 
+// A Content-Encoding that leaves the body as it is: "identity" only, however often it is named.
+// "identity, gzip" is a gzip body all the same.
+bool isPlainCoding(std::string_view codings)
+{
+    while (!codings.empty()) {
+        const std::size_t comma = std::min(codings.find(','), codings.size());
+        const std::string_view coding = trimmed(codings.substr(0, comma));
+        if (!coding.empty() && !(coding.size() == 8 && startsWithNoCase(coding, "identity")))
+            return false;
+        codings.remove_prefix(std::min(comma + 1, codings.size()));
+    }
+    return true;
+}
+
+// The library holds a line of the head up to 100 KiB before it hands it over, and gives up on a
+// longer one as out of memory; from 8.6 on, as too large.
+bool isHeadLineTooLong(CURLcode code)
+{
+#if LIBCURL_VERSION_NUM >= 0x080600
+    if (code == CURLE_TOO_LARGE)
+        return true;
+#endif
+    return code == CURLE_OUT_OF_MEMORY;
+}
+
 // Each line of the head as it completes (the status line, every header, the blank line; those of
 // an interim answer and of a chunked body's trailer too). Returning less than was given ends the
 // request.
@@ -131,7 +156,7 @@ std::size_t onHeadLine(char* data, std::size_t size, std::size_t count, void* op
     const std::string_view line(data, length);
     if (startsWithNoCase(line, "Content-Encoding:")) {
         const std::string_view coding = trimmed(line.substr(17));
-        if (!coding.empty() && !startsWithNoCase(coding, "identity")) {
+        if (!isPlainCoding(coding)) {
             client->encoding = std::string(coding);
             return 0;
         }
@@ -285,9 +310,7 @@ HttpResult get(void* opaque, const std::string& path)
     else if (!client->encoding.empty()) {
         outcome.end = HttpEnd::encoded;
         outcome.encoding = client->encoding;
-    } else if (client->headTooLarge || code == CURLE_OUT_OF_MEMORY) {
-        // The library holds a line of the head up to 100 KiB before it hands it over, and gives
-        // up on a longer one as out of memory.
+    } else if (client->headTooLarge || isHeadLineTooLong(code)) {
         outcome.end = HttpEnd::headTooLarge;
     } else if (client->bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED)
         outcome.end = HttpEnd::tooLarge;

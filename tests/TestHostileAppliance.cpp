@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -236,6 +237,7 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
     QTest::addColumn<Exchange>("exchange");
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QString>("why");
+    QTest::addColumn<std::string>("encoding"); // of a compressed answer
     const QString tooLarge =
         QStringLiteral("The answer was cut off: its body is larger than 65536 bytes.");
     const QString headTooLarge = QStringLiteral(
@@ -245,12 +247,17 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
         const char* name;
         Fault fault;
         QString why;
+        std::string encoding = "gzip";
     } faults[] = {
         { "10 MiB body", Fault::hugeBody, tooLarge },
         { "endless chunked body", Fault::endlessChunked, tooLarge },
         { "gzip body", Fault::compressed,
           QStringLiteral("The answer was refused: it came encoded (Content-Encoding: gzip), and "
                          "only plain answers are read.") },
+        { "gzip body said to be identity first", Fault::compressed,
+          QStringLiteral("The answer was refused: it came encoded (Content-Encoding: identity, "
+                         "gzip), and only plain answers are read."),
+          "identity, gzip" },
         { "a byte a second", Fault::dripFed,
           QStringLiteral("The request was cut off: no whole answer within 2 seconds.") },
         { "endless headers", Fault::endlessHeaders, headTooLarge },
@@ -262,7 +269,8 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer_data()
                                                            { "probe", Exchange::probe } };
     for (const auto& [name, exchange] : exchanges) {
         for (const auto& fault : faults)
-            QTest::addRow("%s, %s", name, fault.name) << exchange << fault.fault << fault.why;
+            QTest::addRow("%s, %s", name, fault.name)
+                << exchange << fault.fault << fault.why << fault.encoding;
     }
 }
 
@@ -271,9 +279,11 @@ void TestHostileAppliance::everyExchangeEndsAsWithNoAnswer()
     QFETCH(Exchange, exchange);
     QFETCH(Fault, fault);
     QFETCH(QString, why);
+    QFETCH(std::string, encoding);
     logIn();
     standin::FaultRule rule = faultOn(exchange, fault, 1s);
     rule.size = std::size_t(1) << 30;
+    rule.encoding = encoding;
     m_appliance->injectFault(rule);
     const LogTail log(m_home.logFile());
 

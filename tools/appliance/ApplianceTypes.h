@@ -72,7 +72,7 @@ enum class Fault {
     // The hostile appliance: answers built to cost the client memory, time or its log.
     dripFed, // the usual answer, its body one byte per `delay`
     endlessChunked, // status 200, chunked, chunks of 'x' without end
-    compressed, // the usual answer gzip-compressed, with "Content-Encoding: gzip"
+    compressed, // the usual answer gzip-compressed, with "Content-Encoding: `encoding`"
     echo, // status 200, the request target as the refusal's "errors" (login, keep-alive) or as
           // the whole body (probe, logout, other)
     endlessHeaders, // status 200, then header lines without end
@@ -91,6 +91,7 @@ struct FaultRule
     std::optional<std::size_t> listener {}; // index into Options::listeners; empty: every listener
     std::chrono::milliseconds delay { 3000 }; // slowAnswer; dripFed: between two bytes
     std::size_t size = 30000; // longStatusLine: bytes of the reason phrase
+    std::string encoding = "gzip"; // compressed: the value of its Content-Encoding header
 };
 
 using QueryParams = std::vector<std::pair<std::string, std::string>>;

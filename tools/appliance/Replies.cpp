@@ -154,12 +154,12 @@ int sendEndlessChunked(Connection& connection)
     return 200;
 }
 
-int sendCompressed(Connection& connection, const Answer& answer)
+int sendCompressed(Connection& connection, const Answer& answer, const std::string& encoding)
 {
     const std::string body = gzipped(answer.body);
     std::string head = headFor(answer, body.size());
     // Before the blank line that ends the head.
-    head.insert(head.size() - 2, "Content-Encoding: gzip\r\n");
+    head.insert(head.size() - 2, "Content-Encoding: " + encoding + "\r\n");
     connection.send(head + body);
     connection.close();
     return answer.status;

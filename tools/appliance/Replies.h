@@ -22,7 +22,7 @@ int sendHugeBody(Connection& connection);
 // The answers of a hostile appliance; each ends when the client goes or the stand-in stops.
 int sendDripFed(Connection& connection, const Answer& answer, std::chrono::milliseconds interval);
 int sendEndlessChunked(Connection& connection);
-int sendCompressed(Connection& connection, const Answer& answer);
+int sendCompressed(Connection& connection, const Answer& answer, const std::string& encoding);
 int sendEndlessHeaders(Connection& connection);
 int sendLongStatusLine(Connection& connection, const Answer& answer, std::size_t reasonSize);
 

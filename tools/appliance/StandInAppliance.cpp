@@ -268,7 +268,7 @@ int StandInAppliance::Impl::answerRequest(Connection& connection, const HttpRequ
     case Fault::endlessChunked:
         return sendEndlessChunked(connection);
     case Fault::compressed:
-        return sendCompressed(connection, usualAnswer());
+        return sendCompressed(connection, usualAnswer(), fault.encoding);
     case Fault::echo:
         return sendAnswer(connection, echoOf(request));
     case Fault::endlessHeaders:

@@ -5,7 +5,6 @@
 #include "auth/VelmoraAuth.h"
 
 #include <QCommandLineParser>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
@@ -18,9 +17,10 @@ namespace velmora {
 
 namespace {
 
-// How long a hidden start waits for a tray to appear before it shows the window.
-constexpr int trayWaitMilliseconds = 5000;
-constexpr int trayPollMilliseconds = 250;
+// How long a hidden start waits for a tray to appear before it shows the window, looking once a
+// second: the start-up check may be waiting for a silent appliance meanwhile, on a battery.
+constexpr int trayPollMilliseconds = 1000;
+constexpr int trayPolls = 5;
 
 } // namespace
 
@@ -83,15 +83,14 @@ void showWindow(VelmoraAuth& window, const StartOptions& options)
         return;
     }
     QPointer<VelmoraAuth> shown(&window);
-    auto waited = std::make_shared<QElapsedTimer>();
-    waited->start();
+    auto polls = std::make_shared<int>(0);
     auto* poll = new QTimer(&window);
-    const auto decide = [shown, waited, poll] {
+    const auto decide = [shown, polls, poll] {
         if (!shown)
             return;
         if (shown->hasSystemTray()) {
             traceInfo("Start hidden in the system tray");
-        } else if (waited->elapsed() >= trayWaitMilliseconds) {
+        } else if (++*polls > trayPolls) {
             traceInfo("No system tray to start hidden in: show the window");
             shown->show();
         } else {

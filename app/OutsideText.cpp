@@ -361,8 +361,7 @@ std::optional<std::pair<std::size_t, char32_t>> utf8At(std::string_view text, st
 
 bool mustBeEscaped(char32_t point)
 {
-    return point < 0x20 || (point >= 0x7F && point <= 0x9F) // C0, DEL, C1
-        || isSteeringCharacter(point);
+    return isControlCharacter(point) || isSteeringCharacter(point);
 }
 
 void appendEscaped(std::string& out, std::string_view bytes)
@@ -377,6 +376,11 @@ void appendEscaped(std::string& out, std::string_view bytes)
 }
 
 } // namespace
+
+bool isControlCharacter(char32_t point)
+{
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F); // C0, DEL, C1
+}
 
 bool isSteeringCharacter(char32_t point)
 {

@@ -11,6 +11,9 @@ namespace velmora {
 // hundred bytes; a whole keep-alive then adds a few KiB to the log at most.
 inline constexpr std::size_t outsideExcerptBytes = 2048;
 
+// C0 (CR, LF, NUL, ESC, ...), DEL and the C1 range.
+bool isControlCharacter(char32_t point);
+
 // The characters that steer how the text around them shows rather than being text: the line and
 // paragraph separators and the bidirectional marks, embeddings, overrides and isolates. Outside
 // text keeps none of them, in the log, on the console or in a box.

@@ -20,7 +20,7 @@ QString shownMessage(const std::string& message)
     text.reserve(masked.size());
     for (const QChar c : masked) {
         const char16_t point = c.unicode();
-        if (point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029)
+        if (isControlCharacter(point) || point == 0x2028 || point == 0x2029)
             text += QLatin1Char(' ');
         else if (!isSteeringCharacter(point))
             text += c;
